@@ -370,7 +370,9 @@ QZ_error Interpreter::run() {
                     QZ_Object* obj = QZ_object_from_handle(h);
                     if (h != 0 && !obj)
                         return finish(refuse_handle(QZ_ERROR_COMMAND_NOT_FOUND, "object 0x%X not found%s", h, ""));
-                    if (obj) {
+                    if (!obj && !class_named) {
+                        cls = &QZ_Object_class;  // a null object: only the root's -delete applies
+                    } else if (obj) {
                         if (!class_named) {
                             cls = obj->descriptor;
                             if (!cls)
