@@ -347,15 +347,15 @@ const QZ_Option ampdet_options[] = {{"i", &QZ_Effect_Ampdet::m_i},   {"o", &QZ_E
                                     {"f2", &QZ_Effect_Ampdet::m_f2}};
 }  // namespace
 
-const QZ_Class QZ_Effect_Oper_class = {"QZ_Effect_Oper", &make_oper, oper_options, std::size(oper_options),
+extern const QZ_Class QZ_Effect_Oper_class = {"QZ_Effect_Oper", &make_oper, oper_options, std::size(oper_options),
                                        &QZ_Effect_class};
-const QZ_Class QZ_Effect_Koef_class = {"QZ_Effect_Koef", &make_koef, koef_options, std::size(koef_options),
+extern const QZ_Class QZ_Effect_Koef_class = {"QZ_Effect_Koef", &make_koef, koef_options, std::size(koef_options),
                                        &QZ_Effect_class};
-const QZ_Class QZ_Effect_Gtzero_class = {"QZ_Effect_Gtzero", &make_gtzero, gtzero_options,
+extern const QZ_Class QZ_Effect_Gtzero_class = {"QZ_Effect_Gtzero", &make_gtzero, gtzero_options,
                                          std::size(gtzero_options), &QZ_Effect_class};
-const QZ_Class QZ_Effect_Ltzero_class = {"QZ_Effect_Ltzero", &make_ltzero, ltzero_options,
+extern const QZ_Class QZ_Effect_Ltzero_class = {"QZ_Effect_Ltzero", &make_ltzero, ltzero_options,
                                          std::size(ltzero_options), &QZ_Effect_class};
-const QZ_Class QZ_Effect_Dist_class = {"QZ_Effect_Dist", &make_dist, dist_options, std::size(dist_options),
+extern const QZ_Class QZ_Effect_Dist_class = {"QZ_Effect_Dist", &make_dist, dist_options, std::size(dist_options),
                                        &QZ_Effect_class};
-const QZ_Class QZ_Effect_Ampdet_class = {"QZ_Effect_Ampdet", &make_ampdet, ampdet_options,
+extern const QZ_Class QZ_Effect_Ampdet_class = {"QZ_Effect_Ampdet", &make_ampdet, ampdet_options,
                                          std::size(ampdet_options), &QZ_Effect_class};
