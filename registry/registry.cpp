@@ -43,12 +43,12 @@ extern "C" const QZ_Registry_Entry __QZ[] = {
     // QZ_ROW(QZ_Gener_Exp)
 #endif
 #if QZ_WITH_GUI
-    // QZ_ROW(QZ_Wid)
-    // QZ_ROW(QZ_Wid_Pic)
-    // QZ_ROW(QZ_Wid_Butt)
-    // QZ_ROW(QZ_Wid_Knob)
-    // QZ_ROW(QZ_Wid_Pal)
-    // QZ_ROW(QZ_Wid_Text)
+    QZ_ROW(QZ_Wid)
+    QZ_ROW(QZ_Wid_Pic)
+    QZ_ROW(QZ_Wid_Butt)
+    QZ_ROW(QZ_Wid_Knob)
+    QZ_ROW(QZ_Wid_Pal)
+    QZ_ROW(QZ_Wid_Text)
 #endif
     {nullptr, nullptr},
 };

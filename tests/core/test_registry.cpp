@@ -4,11 +4,20 @@
 
 int QZ_Test_Thing::destroyed = 0;
 
+std::set<QZ_Test_Thing*>& QZ_Test_Thing::all() {
+    static std::set<QZ_Test_Thing*> s;
+    return s;
+}
+
 QZ_Test_Thing::QZ_Test_Thing() {
+    all().insert(this);
     had_special = QZ_specialobject != nullptr;
     if (QZ_specialobject) special = QZ_specialobject;
 }
-QZ_Test_Thing::~QZ_Test_Thing() { ++destroyed; }
+QZ_Test_Thing::~QZ_Test_Thing() {
+    ++destroyed;
+    all().erase(this);
+}
 
 QZ_value QZ_Test_Thing::m_v(QZ_Object* obj, QZ_value v) {
     auto* t = static_cast<QZ_Test_Thing*>(obj);
@@ -45,7 +54,7 @@ QZ_value QZ_Test_Thing::m_long(QZ_Object*, QZ_value) {
 
 QZ_value QZ_Test_Child::m_v(QZ_Object* obj, QZ_value v) {
     auto* t = static_cast<QZ_Test_Child*>(obj);
-    if (v.present()) t->v = 2 * v.as_int();
+    if (v.present()) t->v = static_cast<int>(2u * static_cast<unsigned>(v.as_int()));
     return QZ_value::integer(t->v);
 }
 QZ_value QZ_Test_Child::m_delete(QZ_Object* obj, QZ_value v) {

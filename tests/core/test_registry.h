@@ -1,6 +1,7 @@
 // Small classes for exercising the object model and the interpreter.
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "core/object.h"
@@ -19,6 +20,7 @@ public:
     bool had_special = false;
 
     static int destroyed;
+    static std::set<QZ_Test_Thing*>& all();  // every live test object
 
     static QZ_value m_v(QZ_Object* obj, QZ_value v);
     static QZ_value m_f(QZ_Object* obj, QZ_value v);

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the cross-build need,
+# skipping what is already installed.
+set -euo pipefail
+PKGS=(
+  cmake make g++ pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-dev
+  libx11-dev libxext-dev libxtst-dev libfreetype-dev libfontconfig-dev
+  libasound2-dev libjack-jackd2-dev libsndfile1-dev libpng-dev
+  xvfb xauth fonts-wine fonts-dejavu-core
+  g++-mingw-w64-i686
+)
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  echo "installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Every test: set up, then
+#  1. build everything with AddressSanitizer + UndefinedBehaviorSanitizer and run all tests;
+#  2. build the threaded tests with ThreadSanitizer and run them;
+#  3. cross-build the portable layers for 32-bit Windows (mingw-w64);
+#  4. run each fuzz harness for a short, bounded time (clang + libFuzzer).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+JOBS="$(nproc)"
+FUZZ_SECONDS="${FUZZ_SECONDS:-20}"
+
+echo "== asan: build and test"
+cmake --preset asan > /dev/null
+cmake --build build/asan -j"$JOBS"
+(cd build/asan && ctest --output-on-failure -j"$JOBS" --timeout 300)
+
+echo "== tsan: threaded tests"
+cmake --preset tsan > /dev/null
+cmake --build build/tsan -j"$JOBS"
+(cd build/tsan && ctest --output-on-failure -j"$JOBS" --timeout 300 -L threads) || {
+  echo "tsan tests failed"; exit 1; }
+
+echo "== mingw-w64 i686: portable layers"
+cmake --preset mingw > /dev/null
+cmake --build build/mingw -j"$JOBS"
+
+echo "== fuzz: ${FUZZ_SECONDS}s per harness"
+if command -v clang++ > /dev/null; then
+  cmake --preset fuzz > /dev/null
+  cmake --build build/fuzz -j"$JOBS"
+  for f in build/fuzz/tests/fuzz/*_fuzz; do
+    name="$(basename "$f")"
+    corpus="$(mktemp -d)"
+    seeds="tests/fuzz/corpus/${name%_fuzz}"
+    [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+    echo "-- $name"
+    "$f" -max_total_time="$FUZZ_SECONDS" -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+    rm -rf "$corpus"
+  done
+fi
+echo "== all tests passed"
