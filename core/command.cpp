@@ -37,18 +37,18 @@ const ClassTable& char_classes() {
 }
 
 constexpr unsigned char kNext[12][9] = {
-    {11, 1, 2, 5, 7, 11, 11, 11, 11},     // 0 start
-    {11, 11, 6, 6, 7, 11, 11, 11, 11},    // 1 sign
-    {11, 11, 5, 5, 7, 8, 3, 11, 5},       // 2 leading zero
-    {11, 11, 4, 4, 11, 4, 11, 4, 11},     // 3 after "0x"
-    {11, 11, 4, 4, 11, 4, 11, 4, 4},      // 4 hex digits
-    {11, 11, 5, 5, 7, 8, 11, 11, 5},      // 5 unsigned digits
-    {11, 11, 6, 6, 7, 8, 11, 11, 6},      // 6 signed digits
-    {11, 11, 7, 7, 11, 8, 11, 11, 7},     // 7 fraction
-    {11, 9, 10, 10, 11, 11, 11, 11, 11},  // 8 after exponent mark
-    {11, 11, 10, 10, 11, 11, 11, 11, 11}, // 9 exponent sign
-    {11, 11, 10, 10, 11, 11, 11, 11, 7},  // 10 exponent digits
-    {11, 11, 11, 11, 11, 11, 11, 11, 11}, // 11 not a number
+    {11, 1, 2, 5, 7, 11, 11, 11, 11},      // 0 start
+    {11, 11, 6, 6, 7, 11, 11, 11, 11},     // 1 sign
+    {11, 11, 5, 5, 7, 8, 3, 11, 5},        // 2 leading zero
+    {11, 11, 4, 4, 11, 4, 11, 4, 11},      // 3 after "0x"
+    {11, 11, 4, 4, 11, 4, 11, 4, 4},       // 4 hex digits
+    {11, 11, 5, 5, 7, 8, 11, 11, 5},       // 5 unsigned digits
+    {11, 11, 6, 6, 7, 8, 11, 11, 6},       // 6 signed digits
+    {11, 11, 7, 7, 11, 8, 11, 11, 7},      // 7 fraction
+    {11, 9, 10, 10, 11, 11, 11, 11, 11},   // 8 after exponent mark
+    {11, 11, 10, 10, 11, 11, 11, 11, 11},  // 9 exponent sign
+    {11, 11, 10, 10, 11, 11, 11, 11, 7},   // 10 exponent digits
+    {11, 11, 11, 11, 11, 11, 11, 11, 11},  // 11 not a number
 };
 
 int final_state(const char* w, std::size_t len) {
@@ -72,7 +72,7 @@ std::uint32_t read_hex(const char* w, std::size_t len) {
     std::uint32_t v = 0;
     for (std::size_t k = 2; k < len; ++k) {
         char c = w[k];
-        unsigned d = (c >= '0' && c <= '9') ? unsigned(c - '0')
+        unsigned d = (c >= '0' && c <= '9')   ? unsigned(c - '0')
                      : (c >= 'a' && c <= 'f') ? unsigned(c - 'a' + 10)
                                               : unsigned(c - 'A' + 10);
         v = (v << 4) | d;
@@ -100,7 +100,10 @@ float read_float(const char* w, std::size_t len) {
         long mag = 0;
         bool seen = false;
         for (; p < e && *p >= '0' && *p <= '9'; ++p)
-            if (seen || *p != '0') { seen = true; ++mag; }
+            if (seen || *p != '0') {
+                seen = true;
+                ++mag;
+            }
         if (p < e && *p == '.') {
             for (++p; p < e && *p >= '0' && *p <= '9'; ++p) {
                 if (seen) continue;
@@ -124,14 +127,13 @@ float read_float(const char* w, std::size_t len) {
     return narrow(d);
 }
 
-
 // ---------------------------------------------------------------- interpreter
 
 struct Item {
     QZ_value v;
-    bool option = false;     // an option word (type 1 with a name)
-    std::size_t name = 0;    // offset of the option name (after the dash)
-    std::size_t start = 0;   // offset of the word in the command
+    bool option = false;    // an option word (type 1 with a name)
+    std::size_t name = 0;   // offset of the option name (after the dash)
+    std::size_t start = 0;  // offset of the word in the command
     std::size_t len = 0;
 };
 
@@ -347,12 +349,14 @@ QZ_error Interpreter::run() {
                 const char* name = buf_ + pending.name;
                 const QZ_Option* opt = QZ_find_option(cls, name, std::strlen(name));
                 if (!opt)
-                    return finish(refuse(QZ_ERROR_COMMAND_NOT_PARAM, "param '%s' not found", cmd_ + pending.name));
+                    return finish(
+                        refuse(QZ_ERROR_COMMAND_NOT_PARAM, "param '%s' not found", cmd_ + pending.name));
                 QZ_Object* obj = QZ_object_from_handle(current);
                 if (!obj) {
                     if (current != 0)
                         return finish(refuse_handle(QZ_ERROR_COMMAND_NOT_FOUND,
-                                                    "object 0x%X no longer exists (param '%s')", current, name));
+                                                    "object 0x%X no longer exists (param '%s')", current,
+                                                    name));
                     if (std::strcmp(name, "delete") != 0)
                         return finish(refuse(QZ_ERROR_COMMAND_NOT_PARAM, "no object for param '%s'", name));
                     // Deleting the null object destroys nothing.
@@ -369,7 +373,8 @@ QZ_error Interpreter::run() {
                     QZ_handle h = item.v.word.u;
                     QZ_Object* obj = QZ_object_from_handle(h);
                     if (h != 0 && !obj)
-                        return finish(refuse_handle(QZ_ERROR_COMMAND_NOT_FOUND, "object 0x%X not found%s", h, ""));
+                        return finish(
+                            refuse_handle(QZ_ERROR_COMMAND_NOT_FOUND, "object 0x%X not found%s", h, ""));
                     if (!obj && !class_named) {
                         cls = &QZ_Object_class;  // a null object: only the root's -delete applies
                     } else if (obj) {
@@ -439,8 +444,8 @@ QZ_error Interpreter::run() {
 
 }  // namespace
 
-QZ_error spcpp_execute_in(const QZ_Registry_Entry* registry, int flags, const char* command,
-                          char* result, int* capacity, va_list args) {
+QZ_error spcpp_execute_in(const QZ_Registry_Entry* registry, int flags, const char* command, char* result,
+                          int* capacity, va_list args) {
     Interpreter in(registry, flags, command, result, capacity, args);
     return in.run();
 }

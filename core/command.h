@@ -19,12 +19,11 @@ QZ_error spcpp(const char* command, ...);
 
 // The interpreter. `capacity` is the result buffer's size in characters and
 // receives the number written (text form).
-QZ_error spcpp_execute(int flags, const char* command, char* result, int* capacity,
-                       va_list args);
+QZ_error spcpp_execute(int flags, const char* command, char* result, int* capacity, va_list args);
 
 // The same against a given registry (tests and tools use their own tables).
-QZ_error spcpp_execute_in(const QZ_Registry_Entry* registry, int flags, const char* command,
-                          char* result, int* capacity, va_list args);
+QZ_error spcpp_execute_in(const QZ_Registry_Entry* registry, int flags, const char* command, char* result,
+                          int* capacity, va_list args);
 
 // Text-form convenience: runs `command` with the placeholders' values from the
 // argument list and writes the results into `result`.

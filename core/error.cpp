@@ -85,13 +85,13 @@ std::atomic<QZ_message_box_fn> g_hook{nullptr};
 const char* safe(const char* s) { return s ? s : "(null)"; }
 }  // namespace
 
-int QZ_error_func(const char* file, int line, const char* proc, const char* date,
-                  const char* time, const char* error) {
+int QZ_error_func(const char* file, int line, const char* proc, const char* date, const char* time,
+                  const char* error) {
     std::lock_guard<std::mutex> lock(g_error_mutex);
     // snprintf cuts the report to the buffer and always ends it with a zero byte.
     std::snprintf(g_error_text, sizeof g_error_text,
-                  "Error: %s\nFile: %s\nLine: %d\nProc: %s\nDate: %s\nTime: %s", safe(error),
-                  safe(file), line, safe(proc), safe(date), safe(time));
+                  "Error: %s\nFile: %s\nLine: %d\nProc: %s\nDate: %s\nTime: %s", safe(error), safe(file),
+                  line, safe(proc), safe(date), safe(time));
     return QZ_message_box(g_error_text, "ERROR");
 }
 

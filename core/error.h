@@ -38,8 +38,8 @@ constexpr int QZ_IDOK = 1;
 
 // Formats the failure report into a global buffer (cut to fit) and shows it in a
 // box captioned "ERROR". Returns the box's result. Serialised by a mutex.
-int QZ_error_func(const char* file, int line, const char* proc, const char* date,
-                  const char* time, const char* error);
+int QZ_error_func(const char* file, int line, const char* proc, const char* date, const char* time,
+                  const char* error);
 
 // The text of the last report that QZ_error_func formatted.
 const char* QZ_error_text();

@@ -93,8 +93,7 @@ bool QZ_class_derives(const QZ_Class* cls, const QZ_Class* base) {
     return false;
 }
 
-const QZ_Class* QZ_find_class(const QZ_Registry_Entry* registry, const char* name,
-                              std::size_t len) {
+const QZ_Class* QZ_find_class(const QZ_Registry_Entry* registry, const char* name, std::size_t len) {
     for (const QZ_Registry_Entry* e = registry; e && e->name; ++e)
         if (std::strlen(e->name) == len && std::memcmp(e->name, name, len) == 0) return e->cls;
     return nullptr;
@@ -200,8 +199,7 @@ QZ_value QZ_Object::m_delete(QZ_Object* obj, QZ_value v) {
 namespace {
 const QZ_Option object_options[] = {{"delete", &QZ_Object::m_delete}};
 }
-const QZ_Class QZ_Object_class = {"QZ_Object", nullptr, object_options,
-                                  std::size(object_options), nullptr};
+const QZ_Class QZ_Object_class = {"QZ_Object", nullptr, object_options, std::size(object_options), nullptr};
 
 // ---------------------------------------------------------------- chain list
 

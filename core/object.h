@@ -108,8 +108,7 @@ const QZ_Option* QZ_find_option(const QZ_Class* cls, const char* name, std::size
 // True when cls is base or derives from it.
 bool QZ_class_derives(const QZ_Class* cls, const QZ_Class* base);
 // Registry lookup by full class name; null if absent.
-const QZ_Class* QZ_find_class(const QZ_Registry_Entry* registry, const char* name,
-                              std::size_t name_len);
+const QZ_Class* QZ_find_class(const QZ_Registry_Entry* registry, const char* name, std::size_t name_len);
 
 // The word that followed the class name in the command being interpreted, or
 // null; constructors read it. One per thread, so that independent plug-in

@@ -45,7 +45,9 @@ const char* const zelo_cmd_demo_script[] = {
 bool zelo_cmd_run_line(const std::string& line, std::FILE* out) {
     if (line.empty() || line[0] == '#') return true;
     if (has_placeholder(line)) {
-        std::fprintf(out, "error: placeholders (%%i %%f %%s %%o) need a program's arguments; write values in the text\n");
+        std::fprintf(
+            out,
+            "error: placeholders (%%i %%f %%s %%o) need a program's arguments; write values in the text\n");
         return false;
     }
     static char result[8192];

@@ -12,6 +12,8 @@
 
 #define QZ_ROW(c) {#c, &c##_class},
 
+// clang-format off
+
 extern "C" const QZ_Registry_Entry __QZ[] = {
     QZ_ROW(QZ_Object)
 #if QZ_WITH_DSP
@@ -52,3 +54,4 @@ extern "C" const QZ_Registry_Entry __QZ[] = {
 #endif
     {nullptr, nullptr},
 };
+// clang-format on

@@ -44,8 +44,9 @@ TEST(Errors, ReportLayoutAndResult) {
     BoxCapture box;
     EXPECT_EQ(QZ_error_func("QZ_cfuncs", 121, "QZ_resource", "Dec  8 2026", "10:00:00", "boom"), 7);
     EXPECT_EQ(g_caption, "ERROR");
-    EXPECT_EQ(g_text,
-              "Error: boom\nFile: QZ_cfuncs\nLine: 121\nProc: QZ_resource\nDate: Dec  8 2026\nTime: 10:00:00");
+    EXPECT_EQ(
+        g_text,
+        "Error: boom\nFile: QZ_cfuncs\nLine: 121\nProc: QZ_resource\nDate: Dec  8 2026\nTime: 10:00:00");
     EXPECT_EQ(std::string(QZ_error_text()), g_text);
 }
 

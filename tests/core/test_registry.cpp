@@ -76,10 +76,10 @@ const QZ_Option child_options[] = {{"v", &QZ_Test_Child::m_v}, {"delete", &QZ_Te
 }  // namespace
 
 const QZ_Class QZ_Test_Abstract_class = {"QZ_Test_Abstract", nullptr, nullptr, 0, &QZ_Object_class};
-const QZ_Class QZ_Test_Thing_class = {"QZ_Test_Thing", &make_thing, thing_options,
-                                      std::size(thing_options), &QZ_Test_Abstract_class};
-const QZ_Class QZ_Test_Child_class = {"QZ_Test_Child", &make_child, child_options,
-                                      std::size(child_options), &QZ_Test_Thing_class};
+const QZ_Class QZ_Test_Thing_class = {"QZ_Test_Thing", &make_thing, thing_options, std::size(thing_options),
+                                      &QZ_Test_Abstract_class};
+const QZ_Class QZ_Test_Child_class = {"QZ_Test_Child", &make_child, child_options, std::size(child_options),
+                                      &QZ_Test_Thing_class};
 
 const QZ_Registry_Entry test_registry[] = {
     {"QZ_Object", &QZ_Object_class},
