@@ -45,6 +45,13 @@ public:
     void process() noexcept override;
 };
 
+// Keeps a value as computed: an empty asm the optimiser cannot see through.
+#if defined(__GNUC__) || defined(__clang__)
+#define QZ_PIN(v) __asm__("" : "+r"(v))
+#else
+#define QZ_PIN(v) ((void)0)
+#endif
+
 // One block of the low-pass recursion in mode M over x into o; y is the state.
 // Exposed for the benchmarks, which compare it with a bare loop.
 template <int M>
@@ -54,12 +61,17 @@ inline void QZ_lopass_loop(const std::int32_t* x, std::int32_t* o, std::int32_t 
     const std::uint32_t half = k >> 1;
     for (std::int32_t i = 0; i < n; ++i) {
         // x + 2^31 and y - k/2 do not depend on the previous product, so they
-        // stay off the loop's dependency chain; the bits are those of
-        // u = x - y + 2^31, h = (u k) >> 32, y = y + h - k/2.
-        const std::uint32_t xb = static_cast<std::uint32_t>(x[i]) + 0x80000000u;
+        // stay off the loop's dependency chain (sub, mul, shift, add); the bits
+        // are those of u = x - y + 2^31, h = (u k) >> 32, y = y + h - k/2.
+        // The compiler would re-associate the sums back onto the chain, so
+        // both are pinned as computed values.
+        std::uint32_t xb = static_cast<std::uint32_t>(x[i]) + 0x80000000u;
+        QZ_PIN(xb);
+        std::uint32_t ylow = y - half;
+        QZ_PIN(ylow);
         const std::uint32_t u = xb - y;
         const std::uint32_t h = static_cast<std::uint32_t>((static_cast<std::uint64_t>(u) * k) >> 32);
-        y = (y - half) + h;
+        y = ylow + h;
         QZ_put<M>(o[i], static_cast<std::int32_t>(y));
     }
     ystate = static_cast<std::int32_t>(y);
