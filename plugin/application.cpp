@@ -1,0 +1,245 @@
+#include "plugin/application.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "core/command.h"
+#include "dsp/buffer.h"
+#include "dsp/effect.h"
+#include "dsp/soundpipe.h"
+#if ZELO_WITH_GUI
+#include "gui/wid.h"
+#include "gui/win.h"
+#endif
+
+const char QZ_VENDOR_STRING[] = "zelo.audio";
+const char QZ_EFFECT_NAME[] = "1-st order low-pass";
+const char QZ_PRODUCT_STRING[] = "zelo.audio 1-st order low-pass";
+
+namespace {
+
+// On/off text pairs: two 10-byte fields each.
+const char kYesNo[20] = "Yes\0\0\0\0\0\0\0No";
+const char kOnOff[20] = "On\0\0\0\0\0\0\0\0Off";
+
+// Writes at most cap - 1 characters and the zero; nothing for cap 0.
+void put_text(char* text, std::size_t cap, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+void put_text(char* text, std::size_t cap, const char* fmt, ...) {
+    if (!text || cap == 0) return;
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, cap, fmt, args);
+    va_end(args);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- Param
+
+QZ_Application::Param::Param() : name(""), label(kYesNo) {
+    word.i = 0;
+    type = KIND_NOT_SET;
+    length = -1;
+}
+
+void QZ_Application::Param::changed(QZ_Object* target) { apply(target); }
+
+void QZ_Application::Param::getName(char* text, std::size_t cap) {
+    put_text(text, cap, "%s", name);
+}
+
+void QZ_Application::Param::getText(char* text, std::size_t cap) {
+    switch (type) {
+        case KIND_INT: put_text(text, cap, "%i", static_cast<int>(word.i)); break;
+        case KIND_FLOAT: put_text(text, cap, "%f", static_cast<double>(word.f)); break;
+        case KIND_ON_OFF: put_text(text, cap, "%s", word.i != 0 ? "On" : "Off"); break;
+        default: break;
+    }
+}
+
+void QZ_Application::Param::getLabel(char* text, std::size_t cap) {
+    put_text(text, cap, "%s", label);
+}
+
+void QZ_Application::Param::apply(QZ_Object*) {
+    if (!app) return;
+    if (index == 0) app->apply_state(*this);
+    if (index == 1) app->apply_frequency(*this);
+}
+
+// ---------------------------------------------------------------- QZ_Application
+
+QZ_Application::QZ_Application() {
+    for (int i = 0; i < kParams; ++i) {
+        params[i].app = this;
+        params[i].index = i;
+    }
+}
+
+QZ_Application::~QZ_Application() = default;
+
+QZ_error QZ_Application::build() {
+    editor_width = kGroupWidth + 20;
+    editor_height = kGroupHeight + 66;
+    block_length = kBlockLength;
+
+    std::uint32_t ignored = 0;
+    QZ_handle* o = objects;
+    spcpp("QZ_Soundpipe -bl %i -b", &o[PIPE], block_length, &ignored);
+    spcpp("QZ_Buffer -t %s", &o[BUF_I], "buf_i");
+    spcpp("QZ_Buffer -t %s", &o[LPF_BUFFER], "lpf_buffer");
+    spcpp("QZ_Effect_Copy -i %o -o %o", &o[COPY_IN], o[BUF_I], o[LPF_BUFFER]);
+    spcpp("QZ_Effect_Lopass -i %o -o %o", &o[LOPASS], o[BUF_I], o[LPF_BUFFER]);
+    spcpp("QZ_Buffer -t %s", &o[BUF_O], "buf_o");
+    spcpp("QZ_Effect_Copy -i %o -o %o", &o[COPY_OUT], o[LPF_BUFFER], o[BUF_O]);
+    spcpp("QZ_Soundpipe %o -e", o[PIPE], &ignored);
+
+    pipe_ = QZ_object_as<QZ_Soundpipe>(o[PIPE]);
+    buf_i_ = QZ_object_as<QZ_Buffer>(o[BUF_I]);
+    buf_o_ = QZ_object_as<QZ_Buffer>(o[BUF_O]);
+
+    build_widgets();
+
+    Param& state = params[0];
+    state.type = KIND_ON_OFF;
+    state.name = "State";
+    state.label = kOnOff;
+    state.word.i = 1;
+    state.widget = 0;
+
+    Param& freq = params[1];
+    freq.type = KIND_FLOAT;
+    freq.name = "Frequency";
+    freq.label = "Hz";
+    freq.word.f = 1500.0f;
+    freq.widget = widgets[W_KNOB];
+
+    params[0].changed(nullptr);
+    params[1].changed(nullptr);
+    return QZ_OK;
+}
+
+void QZ_Application::build_widgets() {
+    const int W = editor_width, H = editor_height, B = kBorder;
+    const int GL = kGroupLeft, GT = kGroupTop, GW = kGroupWidth, GH = kGroupHeight;
+    QZ_handle* w = widgets;
+    // A widget class that is not registered refuses its command ("not found");
+    // its slot then stays null and everything else goes on.
+    spcpp("QZ_Wid_Pic -w %i -h %i -l 0 -t 0 -res bgnd", &w[0], W, H);
+    spcpp("QZ_Wid_Pic -w 10 -h 10 -l 0 -t 0 -res alt", &w[1]);
+    spcpp("QZ_Wid_Pic -w %i -h 10 -l 10 -t 0 -res amt", &w[2], W - 20);
+    spcpp("QZ_Wid_Pic -w 10 -h 10 -l %i -t 0 -res art", &w[3], W - 10);
+    spcpp("QZ_Wid_Pic -w 10 -h %i -l 0 -t 10 -res alm", &w[4], H - 20);
+    spcpp("QZ_Wid_Pic -w 10 -h %i -l %i -t 10 -res arm", &w[5], H - 20, W - 10);
+    spcpp("QZ_Wid_Pic -w 10 -h 10 -l 0 -t %i -res alb", &w[6], H - 10);
+    spcpp("QZ_Wid_Pic -w %i -h 10 -l 10 -t %i -res amb", &w[7], W - 20, H - 10);
+    spcpp("QZ_Wid_Pic -w 10 -h 10 -l %i -t %i -res arb", &w[8], W - 10, H - 10);
+    spcpp("QZ_Wid_Pic -l %i -t 8 -res logo", &w[9], (W - 160) / 2);
+    spcpp("QZ_Wid_Text -l 10 -t 35 -h 20 -w %i -text %s -font %s -size 12", &w[10], W - 20,
+          QZ_EFFECT_NAME, "Tahoma");
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res glt", &w[11], B, B, GL, GT);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res gmt", &w[12], GW - 2 * B, B, GL + B, GT);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res grt", &w[13], B, B, GL + GW - B, GT);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res glm", &w[14], B, GH - 2 * B, GL, GT + B);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res gmm", &w[15], GW - 2 * B + 8, GH - 2 * B + 8,
+          GL + B - 4, GT + B - 4);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res grm", &w[16], B, GH - 2 * B, GL + GW - B,
+          GT + B);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res glb", &w[17], B, B, GL, GT + GH - B);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res gmb", &w[18], GW - 2 * B, B, GL + B,
+          GT + GH - B);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res grb", &w[19], B, B, GL + GW - B, GT + GH - B);
+    // Slots 20 and 21 (preset buttons) are not created.
+    // The switch and the knob write into their records (-var); the records
+    // apply changes themselves, so no -dat object is needed.
+    spcpp("QZ_Wid_Butt -w 40 -h 24 -l %i -t %i -res but -var %o -dat %o", &w[W_ON_BUTTON],
+          GL + 11, GT + 11, params[0].handle(), 0u);
+    spcpp("QZ_Wid_Text -l %i -t %i -w 80 -h 16 -color 0x00A57BBD -horz -1 -text Filter",
+          &w[W_FILTER_CAPTION], GL + 52, GT + 14);
+    spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 96 -h 18",
+          &w[W_CUTOFF_CAPTION], "Tahoma", 12, 0xE0C0C0, "Cutoff frequency", GL + 40, GT + 48);
+    spcpp("QZ_Wid_Knob -w 64 -h 64 -l %i -t %i -res big -mn %i -mx %i -var %o -dat %o",
+          &w[W_KNOB], GL + 56, GT + 70, kKnobMin, kKnobMax, params[1].handle(), 0u);
+    spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 64 -h 18",
+          &w[W_VALUE_TEXT], "Tahoma", 12, 0xB0B0B0, "value", GL + 56, GT + 138);
+}
+
+QZ_error QZ_Application::attach(QZ_Win* win) {
+    window = win;
+    const QZ_handle wh = QZ_handle_of(window_object());
+    for (int i = 0; i < WIDGET_SLOTS; ++i)
+        if (widgets[i]) spcpp("QZ_Wid %o -win %o", widgets[i], wh);
+    return QZ_OK;
+}
+
+QZ_error QZ_Application::detach() {
+    for (int i = 0; i < WIDGET_SLOTS; ++i)
+        if (widgets[i]) spcpp("QZ_Wid %o -win 0", widgets[i]);
+    return QZ_OK;
+}
+
+QZ_error QZ_Application::destroy() {
+    static const int order[] = {COPY_IN, COPY_OUT, LOPASS, LPF_BUFFER, BUF_O, BUF_I, PIPE};
+    pipe_ = nullptr;
+    buf_i_ = nullptr;
+    buf_o_ = nullptr;
+    for (int slot : order) {
+        if (objects[slot]) spcpp("%o -delete", objects[slot]);
+        objects[slot] = 0;
+    }
+    for (int i = WIDGET_SLOTS - 1; i >= 0; --i) {
+        if (widgets[i])
+            spcpp("%o -delete", widgets[i]);
+        else
+            std::printf("NULL WIDGET\n");
+        widgets[i] = 0;
+    }
+    return QZ_OK;
+}
+
+bool QZ_Application::chain_alive() const {
+    // A few loads: the objects the sound path touches must still be the ones
+    // build made.
+    return pipe_ && buf_i_ && buf_o_ && QZ_object_from_handle(objects[PIPE]) == pipe_ &&
+           QZ_object_from_handle(objects[BUF_I]) == buf_i_ &&
+           QZ_object_from_handle(objects[BUF_O]) == buf_o_ &&
+           buf_i_->count() >= block_length && buf_o_->count() >= block_length;
+}
+
+void QZ_Application::apply_state(const Param& p) {
+    const int v = p.word.i != 0 ? 1 : 0;
+    if (widgets[W_ON_BUTTON]) spcpp("QZ_Wid_Butt %o -val %i", widgets[W_ON_BUTTON], v);
+    for (int slot : {int(W_CUTOFF_CAPTION), int(W_KNOB), int(W_VALUE_TEXT)})
+        if (widgets[slot]) spcpp("QZ_Wid %o -enabled %i", widgets[slot], v);
+    if (objects[LOPASS]) spcpp("QZ_Effect %o -on %i", objects[LOPASS], v);
+}
+
+void QZ_Application::apply_frequency(const Param& p) {
+    const float v = p.word.f;
+    const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
+    // The cutoff follows the square of the knob position.
+    float t = (v - mn) / (mx - mn);
+    t = t * t;
+    const float f = mn + (mx - mn) * t;
+    if (objects[LOPASS]) spcpp("%o -f %f", objects[LOPASS], static_cast<double>(f));
+    if (widgets[W_KNOB]) spcpp("QZ_Wid_Knob %o -val %f", widgets[W_KNOB], static_cast<double>(v));
+    std::snprintf(value_text, sizeof value_text, "%.0f Hz", static_cast<double>(f));
+    if (widgets[W_VALUE_TEXT]) spcpp("QZ_Wid_Text %o -text %s", widgets[W_VALUE_TEXT], value_text);
+#if ZELO_WITH_GUI
+    // Drawn at once, not at the next paint.
+    if (QZ_Wid* text = QZ_object_as<QZ_Wid>(widgets[W_VALUE_TEXT])) {
+        text->prepare();
+        text->update();
+    }
+#endif
+}
+
+QZ_Object* QZ_Application::window_object() const {
+#if ZELO_WITH_GUI
+    return static_cast<QZ_Object*>(window);
+#else
+    return nullptr;
+#endif
+}

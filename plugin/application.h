@@ -1,0 +1,125 @@
+// The effect application: the chain of engine objects, the editor's widget
+// slots and the parameter records, all made by commands of the toolkit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/object.h"
+
+class QZ_Soundpipe;
+class QZ_Buffer;
+class QZ_Effect;
+class QZ_Win;
+
+class QZ_Application : public QZ_Apptpl {
+public:
+    // Kinds of a parameter record: the QZ_value type codes, plus on/off.
+    enum Kind : std::int32_t { KIND_NOT_SET = 1, KIND_INT = 2, KIND_FLOAT = 3, KIND_ON_OFF = 6 };
+
+    // A parameter record: the value word, its kind, and the texts a host shows.
+    // It is also a live object, so that a widget's -var can name it by handle.
+    class Param : public QZ_value, public QZ_Object {
+    public:
+        Param();
+        // A new value was stored; the default applies it.
+        void changed(QZ_Object* target) override;
+        // Each writes at most cap - 1 characters and a terminating zero.
+        virtual void getName(char* text, std::size_t cap);
+        virtual void getText(char* text, std::size_t cap);
+        virtual void getLabel(char* text, std::size_t cap);
+        virtual void apply(QZ_Object* target);
+
+        const char* name;
+        // For the on/off kind: two 10-byte texts, "on" at 0 and "off" at 10.
+        const char* label;
+        QZ_handle widget = 0;
+        std::int32_t minimum = 0;
+        std::int32_t maximum = 0;
+
+        // The texts of the on/off pair.
+        const char* on_text() const { return label; }
+        const char* off_text() const { return label + 10; }
+
+    protected:
+        friend class QZ_Application;
+        QZ_Application* app = nullptr;
+        int index = -1;
+    };
+
+    // Slots of the processing-object table.
+    enum Slot : int {
+        PIPE = 0,
+        BUF_I,
+        BUF_O,
+        LPF_BUFFER,
+        LOPASS,
+        COPY_OUT,
+        COPY_IN,
+        OBJECT_SLOTS,
+    };
+
+    // Slots of the widget table that the application itself addresses.
+    enum Widget : int {
+        W_LOAD_BUTTON = 20,
+        W_SAVE_BUTTON = 21,
+        W_ON_BUTTON = 22,
+        W_FILTER_CAPTION = 23,
+        W_CUTOFF_CAPTION = 24,
+        W_KNOB = 25,
+        W_VALUE_TEXT = 26,
+        WIDGET_SLOTS = 27,
+    };
+
+    static constexpr int kParams = 4;
+    static constexpr std::int32_t kBlockLength = 512;
+    // The knob's range, in knob units: the cutoff's lowest and highest frequency.
+    static constexpr std::int32_t kKnobMin = 20;
+    static constexpr std::int32_t kKnobMax = 20000;
+    // Layout of the editor panel.
+    static constexpr int kBorder = 10, kGroupLeft = 10, kGroupTop = 56, kGroupWidth = 180,
+                         kGroupHeight = 170;
+
+    QZ_Application();
+    ~QZ_Application() override;
+
+    QZ_error build() override;
+    QZ_error attach(QZ_Win* window) override;
+    QZ_error detach() override;
+    QZ_error destroy() override;
+
+    std::int32_t editor_width = 0;
+    std::int32_t editor_height = 0;
+    std::int32_t block_length = kBlockLength;
+    std::int32_t clock = 0;
+    QZ_handle objects[OBJECT_SLOTS] = {};
+    QZ_handle widgets[WIDGET_SLOTS] = {};
+    QZ_Win* window = nullptr;
+    Param params[kParams];
+
+    // The text the value display shows ("%.0f Hz").
+    char value_text[32] = {};
+
+protected:
+    // Objects of the chain as the sound path uses them; resolved once after
+    // build and checked against the live-object table once per pass.
+    QZ_Soundpipe* pipe_ = nullptr;
+    QZ_Buffer* buf_i_ = nullptr;
+    QZ_Buffer* buf_o_ = nullptr;
+
+    bool chain_alive() const;
+    // The attached window as a toolkit object (null without the widget set).
+    QZ_Object* window_object() const;
+
+    // The two bindings: State switches the filter, Frequency sets its cutoff.
+    void apply_state(const Param& p);
+    void apply_frequency(const Param& p);
+
+private:
+    void build_widgets();
+};
+
+// The product strings, shared with the preset header.
+extern const char QZ_VENDOR_STRING[];
+extern const char QZ_EFFECT_NAME[];
+extern const char QZ_PRODUCT_STRING[];

@@ -1,0 +1,222 @@
+#include "plugin/main_vst.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "core/command.h"
+#include "dsp/buffer.h"
+#include "dsp/effect.h"
+#include "dsp/soundpipe.h"
+
+namespace {
+
+constexpr float kFullScale = 1073741824.0f;         // 2^30: the chain's ±1.0
+constexpr float kInvFullScale = 1.0f / 1073741824.0f;
+
+// Copies text into a field of `field` bytes, cleared first; at most field - 1
+// characters are written.
+void put_field(char* dst, std::size_t field, const char* src) {
+    std::memset(dst, 0, field);
+    std::size_t n = std::strlen(src);
+    if (n > field - 1) n = field - 1;
+    std::memcpy(dst, src, n);
+}
+
+// Writes the text and its zero, at most limit characters: some hosts give
+// exactly the published length, so nothing beyond the text is touched.
+void put_text(char* dst, std::size_t limit, const char* src) {
+    std::size_t n = std::strlen(src);
+    if (n > limit) n = limit;
+    std::memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+}  // namespace
+
+QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
+    : AudioEffectX(audioMaster, kNumPrograms, kNumParams) {
+    build();
+    sizeWindow(editor_width, editor_height);
+    if (usesChunks()) programsAreChunks(true);
+    setNumInputs(1);
+    setNumOutputs(2);
+    setUniqueID(kUniqueID);
+}
+
+QZ_Main_Vst::~QZ_Main_Vst() { destroy(); }
+
+void QZ_Main_Vst::open() {
+    if (!chain_alive()) return;
+    for (QZ_Chain_Item* it = pipe_->buffers.first(); it != pipe_->buffers.end(); it = it->next) {
+        auto* b = static_cast<QZ_Buffer*>(it->data);
+        if (b->main_block())
+            std::memset(b->main_block(), 0, sizeof(std::int32_t) * static_cast<std::size_t>(b->count()));
+    }
+    for (QZ_Chain_Item* it = pipe_->effects.first(); it != pipe_->effects.end(); it = it->next)
+        static_cast<QZ_Effect*>(it->data)->reset();
+}
+
+void QZ_Main_Vst::setSampleRate(float rate) {
+    // A rate that is not a positive number would leave the filter without a
+    // usable coefficient; it is ignored.
+    if (!(rate >= 1.0f)) return;
+    clock = QZ_trunc_to_int(static_cast<double>(rate));
+    if (!chain_alive()) return;
+    for (QZ_Chain_Item* it = pipe_->effects.first(); it != pipe_->effects.end(); it = it->next)
+        spcpp("QZ_Effect %o -clock %i", QZ_handle_of(static_cast<QZ_Effect*>(it->data)), clock);
+}
+
+void QZ_Main_Vst::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
+    if (sampleFrames <= 0 || !outputs) return;
+    const float* in = inputs ? inputs[0] : nullptr;
+    float* out0 = outputs[0];
+    float* out1 = outputs[1];
+    const bool alive = chain_alive();
+
+    for (VstInt32 k = 0; k < sampleFrames; k += block_length) {
+        const VstInt32 n = sampleFrames - k < block_length ? sampleFrames - k : block_length;
+        if (!alive) {
+            // Without its chain the effect is silent rather than wrong.
+            for (VstInt32 i = 0; i < n; ++i) {
+                if (out0) out0[k + i] = 0.0f;
+                if (out1) out1[k + i] = 0.0f;
+            }
+            continue;
+        }
+        std::int32_t* bi = buf_i_->main_block();
+        if (in) {
+            for (VstInt32 i = 0; i < n; ++i) {
+                float x = in[k + i];
+                // Above 1 is 1; anything not at or above -1 (NaN too) is -1, so no
+                // NaN reaches the integer conversion.
+                x = x > 1.0f ? 1.0f : x;
+                x = x >= -1.0f ? x : -1.0f;
+                bi[i] = static_cast<std::int32_t>(x * kFullScale);
+            }
+        } else {
+            std::memset(bi, 0, sizeof(std::int32_t) * static_cast<std::size_t>(n));
+        }
+        QZ_Soundpipe::m_bl(pipe_, QZ_value::integer(n));
+        pipe_->process();
+        const std::int32_t* bo = buf_o_->main_block();
+        if (out0)
+            for (VstInt32 i = 0; i < n; ++i) out0[k + i] = static_cast<float>(bo[i]) * kInvFullScale;
+        if (out1)
+            for (VstInt32 i = 0; i < n; ++i) out1[k + i] = static_cast<float>(bo[i]) * kInvFullScale;
+    }
+}
+
+void QZ_Main_Vst::setParameter(VstInt32 index, float x) {
+    if (!host_index(index)) return;
+    // A host value outside 0..1 is held to the range; NaN changes nothing.
+    if (std::isnan(x)) return;
+    x = x < 0.0f ? 0.0f : (x > 1.0f ? 1.0f : x);
+    Param& p = params[index];
+    switch (p.type) {
+        case KIND_FLOAT: {
+            const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
+            p.word.f = mn + x * (mx - mn);
+            break;
+        }
+        case KIND_ON_OFF: p.word.i = x > 0.5f ? 1 : 0; break;
+        case KIND_INT:
+            p.word.i = QZ_trunc_to_int(p.minimum + static_cast<double>(x) *
+                                                       (p.maximum - p.minimum + 0.999999999));
+            break;
+        default: break;
+    }
+    p.changed(nullptr);
+}
+
+float QZ_Main_Vst::getParameter(VstInt32 index) {
+    if (!host_index(index)) return 0.0f;
+    const Param& p = params[index];
+    switch (p.type) {
+        case KIND_FLOAT: {
+            const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
+            return (p.word.f - mn) / (mx - mn);
+        }
+        case KIND_ON_OFF: return p.word.i != 0 ? 1.0f : 0.0f;
+        case KIND_INT: {
+            const double span = static_cast<double>(p.maximum) - p.minimum + 1.0;
+            return static_cast<float>((p.word.i - static_cast<double>(p.minimum) + 0.5) / span);
+        }
+        default: return 0.0f;
+    }
+}
+
+void QZ_Main_Vst::getProgramName(char* name) {
+    put_field(name, kVstMaxProgNameLen, "Default program");
+}
+
+void QZ_Main_Vst::getParameterLabel(VstInt32 index, char* label) {
+    char buf[64] = {};
+    if (host_index(index)) {
+        const Param& p = params[index];
+        if (p.type == KIND_FLOAT || p.type == KIND_INT)
+            std::snprintf(buf, sizeof buf, "%s", p.label ? p.label : "");
+        else if (p.type == KIND_ON_OFF)
+            std::snprintf(buf, sizeof buf, "%s/%s", p.on_text(), p.off_text());
+    }
+    put_field(label, kVstMaxParamStrLen, buf);
+}
+
+void QZ_Main_Vst::getParameterDisplay(VstInt32 index, char* text) {
+    char buf[64] = {};
+    if (host_index(index)) {
+        const Param& p = params[index];
+        const bool labelled = p.label && p.label[0];
+        const char* blank = labelled ? " " : "";
+        const char* lab = labelled ? p.label : "";
+        if (p.type == KIND_FLOAT)
+            std::snprintf(buf, sizeof buf, "%f%s%s", static_cast<double>(p.word.f), blank, lab);
+        else if (p.type == KIND_INT)
+            std::snprintf(buf, sizeof buf, "%d%s%s", static_cast<int>(p.word.i), blank, lab);
+        else if (p.type == KIND_ON_OFF)
+            std::snprintf(buf, sizeof buf, "%s", p.word.i != 0 ? p.on_text() : p.off_text());
+    }
+    put_field(text, kVstMaxParamStrLen, buf);
+}
+
+void QZ_Main_Vst::getParameterName(VstInt32 index, char* text) {
+    char buf[64] = {};
+    if (host_index(index)) params[index].getName(buf, sizeof buf);
+    put_field(text, kVstMaxParamStrLen, buf);
+}
+
+VstInt32 QZ_Main_Vst::getChunk(void** data, bool) {
+    QZ_value v = saveState();
+    if (data) *data = const_cast<void*>(v.word.p);
+    return v.length;
+}
+
+VstInt32 QZ_Main_Vst::setChunk(void* data, VstInt32 byteSize, bool) {
+    QZ_value v;
+    v.word.p = data;
+    v.type = QZ_T_EMPTY;
+    v.length = byteSize;
+    loadState(v);
+    return byteSize;
+}
+
+bool QZ_Main_Vst::canParameterBeAutomated(VstInt32 index) { return host_index(index); }
+
+bool QZ_Main_Vst::getProgramNameIndexed(VstInt32, VstInt32, char* text) {
+    put_field(text, kVstMaxProgNameLen, "Default program");
+    return true;
+}
+
+bool QZ_Main_Vst::getEffectName(char* name) {
+    put_text(name, kVstMaxEffectNameLen - 1, QZ_EFFECT_NAME);
+    return true;
+}
+
+bool QZ_Main_Vst::getVendorString(char* text) {
+    put_text(text, kVstMaxVendorStrLen - 1, QZ_VENDOR_STRING);
+    return true;
+}
+
+bool QZ_Main_Vst::getProductString(char* text) {
+    put_text(text, kVstMaxProductStrLen - 1, QZ_PRODUCT_STRING);
+    return true;
+}
