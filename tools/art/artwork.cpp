@@ -153,7 +153,7 @@ Image draw_knob(int size, int frame, int frames) {
     const double cx = size / 2.0, cy = size / 2.0;
     const double sweep = 270.0 * kPi / 180.0, a0 = -sweep / 2;
     const double av = a0 + sweep * (frames > 1 ? static_cast<double>(frame) / (frames - 1) : 0.0);
-    const double arc_r = 27.0 * k, track_hw = std::max(1.6 * k, 1.1), lit_hw = track_hw - 0.45 * k;
+    const double arc_r = 27.2 * k, track_hw = std::max(2.2 * k, 1.2), lit_hw = track_hw - std::max(0.7 * k, 0.4);
     const double body_r = 20.5 * k, face_r = 16.5 * k;
     Canvas c(size, size);
 
@@ -175,7 +175,9 @@ Image draw_knob(int size, int frame, int frames) {
             d = std::min(sd_circle(x, y, ex, ey, track_hw), sd_circle(x, y, fx, ey, track_hw));
         }
         cov = coverage(d);
-        return lerp(rgb(10, 11, 14), rgb(30, 32, 39), clamp01((r - arc_r + track_hw) / (2 * track_hw)));
+        // a groove: dark, with its lower outer lip catching the light
+        double lip = clamp01(1 + (d + 0.3) / 0.8) * clamp01((y - cy) / (arc_r * 0.6) + 0.3);
+        return lerp(rgb(11, 12, 15), rgb(58, 62, 74), 0.6 * lip);
     });
     // Value arc: cut square at its ends so that it grows smoothly from nothing.
     auto lit_d = [&](double r, double phi) {
@@ -185,12 +187,13 @@ Image draw_knob(int size, int frame, int frames) {
         return d;
     };
     auto arc_colour = [&](double phi) { return lerp(kViolet, kPink, clamp01((phi - a0) / sweep)); };
+    const double glow_in = clamp01((av - a0) * arc_r / 3);  // no glow before the arc shows
     c.paint([&](double x, double y, double& cov) {  // glow, confined to a few pixels
         double r, phi;
         polar(x, y, r, phi);
         double d = lit_d(r, phi);
         double g = clamp01(1 - d / (3.5 * k + 0.5));
-        cov = d > 0 ? 0.42 * g * g : 0;
+        cov = d > 0 ? 0.42 * glow_in * g * g : 0;
         return arc_colour(phi);
     });
     c.paint([&](double x, double y, double& cov) {
@@ -415,7 +418,7 @@ Image tune_frame(int frame, int frames) {
 }
 
 // Meter faces: segment pixels carry the key colour with the segment number in
-// blue, so the level meter widget can light them; everything else is bezel.
+// red, so the level meter widget can light them; everything else is bezel.
 Image meter_face(int w, int h, bool vertical) {
     Canvas c(w, h);
     c.paint([&](double x, double y, double& cov) {
@@ -434,19 +437,19 @@ Image meter_face(int w, int h, bool vertical) {
                        t);
     });
     std::vector<std::uint8_t> px = c.bgra();
-    const std::uint8_t kr = (kMeterKey >> 16) & 0xFF, kg = (kMeterKey >> 8) & 0xFF;
+    const std::uint8_t kg = (kMeterKey >> 8) & 0xFF, kb = kMeterKey & 0xFF;
     for (int y = 0; y < h; ++y)  // keep the bezel out of the key colour
         for (int x = 0; x < w; ++x) {
             std::uint8_t* p = &px[(static_cast<std::size_t>(y) * w + x) * 4];
-            if (p[2] == kr && p[1] == kg) p[1] = static_cast<std::uint8_t>(kg + 1);
+            if (p[0] == kb && p[1] == kg) p[1] = static_cast<std::uint8_t>(kg + 1);
         }
     auto seg = [&](int sx0, int sy0, int sx1, int sy1, int n) {
         for (int y = sy0; y < sy1; ++y)
             for (int x = sx0; x < sx1; ++x) {
                 std::uint8_t* p = &px[(static_cast<std::size_t>(y) * w + x) * 4];
-                p[0] = static_cast<std::uint8_t>(n);
+                p[0] = kb;
                 p[1] = kg;
-                p[2] = kr;
+                p[2] = static_cast<std::uint8_t>(n);
                 p[3] = 255;
             }
     };
@@ -507,7 +510,7 @@ bool banner(const ArtOptions& opt, Image& out, std::string& error) {
             px = sx, py = sy;
         }
         cov = coverage(best);
-        return lerp(kViolet, kPink, clamp01((x - ex0) / (ex1 - ex0)));
+        return lerp(lerp(kViolet, kPink, clamp01((x - ex0) / (ex1 - ex0))), kWhite, 0.35);
     });
     TextMask title, site;
     if (!fit_text(opt.font_bold, 13, 118, "1-st order low-pass", title, error)) return false;
