@@ -1,0 +1,53 @@
+// A toolkit window on X11: a child window of a window the host hands in, on a
+// display connection of its own, painted tile by tile with XPutImage. The host
+// pumps its events from its idle call; nothing is opened before the first show.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "gui/win.h"
+
+struct _XDisplay;
+struct _XImage;
+struct _XGC;
+
+class QZ_Win_X11 : public QZ_Win {
+public:
+    using XWindow = unsigned long;  // an X window id
+
+    // `display` names the X display to use; null means $DISPLAY.
+    QZ_Win_X11(std::int32_t width, std::int32_t height, const char* display = nullptr);
+    ~QZ_Win_X11() override;
+
+    // Shows the window inside `parent`, moves it to another parent, or with 0
+    // takes it off the screen. Returns the parent now in use (0 when the
+    // display or the parent cannot be had).
+    XWindow show(XWindow parent);
+    XWindow parent() const { return parent_; }
+    XWindow xwindow() const { return window_; }
+
+    void redraw(const QZ_Rect& r) override;
+
+    // Handles the X events that have arrived, without waiting. Safe to call at
+    // any rate, and when the window is not shown. Returns the number handled.
+    int idle();
+
+protected:
+    void present(const QZ_Rect& s, const QZ_Picture& tile, std::int32_t tile_x, std::int32_t tile_y) override;
+
+private:
+    void destroy_window();
+
+    std::string display_name_;
+    bool has_display_name_ = false;
+    _XDisplay* dpy_ = nullptr;
+    XWindow parent_ = 0;
+    XWindow window_ = 0;
+    _XGC* gc_ = nullptr;
+    _XImage* image_ = nullptr;      // 64x64 tile image in the window's format
+    bool direct_ = false;           // the visual takes our pixels as they are
+    unsigned long masks_[3] = {};   // red, green, blue masks of the visual
+    std::mutex x_mutex_;            // one thread at a time on the connection
+};
