@@ -24,8 +24,8 @@ ArtOptions default_art_options();
 
 // Key colour of the segment pixels in the two meter faces (I41X89, I91X17):
 // green and blue as given here, red = segment number (0 = lowest level): a
-// level meter reads them with "-ch r -cg 0x00003444".
-constexpr std::uint32_t kMeterKey = 0x00003444u;  // 0x00RRGGBB in pixel word order
+// level meter reads them with "-ch r -cg 0x00002A36".
+constexpr std::uint32_t kMeterKey = 0x00002A36u;  // 0x00RRGGBB in pixel word order
 
 // Draws and packs all 28 resources, sorted by name.
 bool make_artwork(const ArtOptions& opt, std::vector<Resource>& out, std::string& error);

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <vector>
 
+#include "art/artwork.h"
 #include "art/text.h"
 
 namespace art {
@@ -202,7 +203,21 @@ bool contact_sheet(const std::string& dir, Image& out, std::string& error) {
         return false;
     compose_tiled(out, logo, 4, 310, 160, 30);
     compose_tiled(out, i41, 180, 310, 41, 89);
-    compose_tiled(out, i91, 230, 310, 91, 17);
+    compose_tiled(out, i91, 272, 310, 91, 17);
+    // The same faces as a level meter lights them: keyed pixels (segment number
+    // in red) take the lit colour up to a level, the warning colour near the top.
+    auto light = [](Image img, int segments, int level) {
+        for (std::size_t i = 0; i < img.px.size(); i += 4) {
+            std::uint8_t* p = &img.px[i];
+            std::uint32_t key = p[0] | p[1] << 8;
+            if (key != kMeterKey || p[2] >= segments || p[2] >= level) continue;
+            bool hot = p[2] >= segments * 3 / 4;
+            p[0] = hot ? 188 : 238, p[1] = hot ? 108 : 112, p[2] = hot ? 246 : 128;
+        }
+        return img;
+    };
+    compose_tiled(out, light(i41, 12, 10), 226, 310, 41, 89);
+    compose_tiled(out, light(i91, 16, 14), 272, 332, 91, 17);
     return true;
 }
 
