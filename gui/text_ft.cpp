@@ -50,7 +50,9 @@ public:
         const FT_UInt px = static_cast<FT_UInt>(font.size < 0 ? -static_cast<std::int64_t>(font.size) : font.size);
         if (px == 0 || px > 1000 || FT_Set_Pixel_Sizes(face, 0, px) != 0) return;
 
-        const FT_Int32 flags = FT_LOAD_DEFAULT | FT_LOAD_TARGET_NORMAL;
+        // Outlines only: some faces carry 1-bit bitmap strikes for small sizes, which
+        // would lose the anti-aliasing.
+        const FT_Int32 flags = FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_NORMAL;
         std::int64_t advance = 0;  // 26.6
         for (unsigned char c : text) {
             if (FT_Load_Glyph(face, FT_Get_Char_Index(face, c), flags) == 0) advance += face->glyph->advance.x;
@@ -67,15 +69,17 @@ public:
             if (FT_Load_Glyph(face, FT_Get_Char_Index(face, c), flags) != 0) continue;
             if (FT_Render_Glyph(face->glyph, FT_RENDER_MODE_NORMAL) != 0) continue;
             const FT_Bitmap& bm = face->glyph->bitmap;
+            if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) continue;
             const std::int64_t gx = (pen >> 6) + face->glyph->bitmap_left;
             const std::int64_t gy = baseline - face->glyph->bitmap_top;
             for (unsigned row = 0; row < bm.rows; ++row) {
                 const std::int64_t y = gy + row;
                 if (y < 0 || y >= pic.height) continue;
                 const unsigned char* src = bm.buffer + static_cast<std::ptrdiff_t>(row) * bm.pitch;
+                const bool mono = bm.pixel_mode == FT_PIXEL_MODE_MONO;
                 for (unsigned col = 0; col < bm.width; ++col) {
                     const std::int64_t x = gx + col;
-                    const unsigned cov = src[col];
+                    const unsigned cov = mono ? ((src[col >> 3] >> (7 - (col & 7))) & 1) * 255 : src[col];
                     if (cov == 0 || x < 0 || x >= pic.width) continue;
                     QZ_Pix_A32& d = pic.at(static_cast<std::int32_t>(x), static_cast<std::int32_t>(y));
                     // Glyph over a black background: coverage scales the colour;
