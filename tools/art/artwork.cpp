@@ -205,10 +205,24 @@ Image draw_knob(int size, int frame, int frames) {
         double core = clamp01(1 - std::fabs(r - arc_r) / lit_hw);
         return lerp(col, kWhite, 0.25 * core);
     });
+    // Scale ticks between the body and the track (only where there is room).
+    if (size >= 48) {
+        c.paint([&](double x, double y, double& cov) {
+            double best = 1e9;
+            for (int i = 0; i <= 10; ++i) {
+                double a = a0 + sweep * i / 10;
+                double ux = dsin(a), uy = -dcos(a);
+                double r0 = (i % 5 == 0 ? 21.7 : 22.5) * k, r1 = 24.6 * k;
+                best = std::min(best, sd_capsule(x, y, cx + ux * r0, cy + uy * r0, cx + ux * r1, cy + uy * r1, 0.5));
+            }
+            cov = 0.9 * coverage(best);
+            return rgb(128, 133, 150);
+        });
+    }
     // Soft shadow under the body.
     c.paint([&](double x, double y, double& cov) {
         double d = sd_circle(x, y, cx, cy + 2.2 * k, body_r);
-        double s = 1 - smoothstep(-2 * k, 4.5 * k, d);
+        double s = 1 - smoothstep(-2 * k, 3.2 * k, d);
         cov = 0.6 * s;
         return rgb(0, 0, 0);
     });
@@ -510,14 +524,14 @@ bool banner(const ArtOptions& opt, Image& out, std::string& error) {
             px = sx, py = sy;
         }
         cov = coverage(best);
-        return lerp(lerp(kViolet, kPink, clamp01((x - ex0) / (ex1 - ex0))), kWhite, 0.35);
+        return lerp(lerp(kViolet, kPink, clamp01((x - ex0) / (ex1 - ex0))), kWhite, 0.5);
     });
     TextMask title, site;
     if (!fit_text(opt.font_bold, 13, 118, "1-st order low-pass", title, error)) return false;
-    if (!fit_text(opt.font_regular, 9, 118, "zelo.audio", site, error)) return false;
+    if (!fit_text(opt.font_regular, 10, 118, "zelo.audio", site, error)) return false;
     fill_text(c, title, 37, 16, rgb(0, 0, 0), rgb(0, 0, 0));
     fill_text(c, title, 37, 15, rgb(244, 242, 250), rgb(196, 196, 212));
-    fill_text(c, site, 38, 24, rgb(206, 136, 186), rgb(176, 112, 160));
+    fill_text(c, site, 38, 25, rgb(236, 150, 206), rgb(206, 124, 180));
     out = to_image(c);
     return true;
 }
