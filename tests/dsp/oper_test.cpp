@@ -10,6 +10,7 @@
 #include "core/command.h"
 #include "dsp/oper.h"
 #include "tests/dsp/dsp_test_util.h"
+#include "tests/dsp/library_test_util.h"
 
 namespace {
 
@@ -48,13 +49,6 @@ std::int32_t read_int(QZ_handle h, const char* opt) {
     return static_cast<std::int32_t>(r);
 }
 
-float read_float(QZ_handle h, const char* opt) {
-    std::uint32_t r = 0;
-    EXPECT_EQ(spcpp((std::string("%o -") + opt).c_str(), h, &r), QZ_OK);
-    float f;
-    std::memcpy(&f, &r, sizeof f);
-    return f;
-}
 
 }  // namespace
 
