@@ -12,6 +12,7 @@
 
 #include "art/artwork.h"
 #include "art/pack.h"
+#include "art/preview.h"
 
 namespace fs = std::filesystem;
 using art::Image;
@@ -69,7 +70,8 @@ int channel_diff(const std::uint8_t* a, const std::uint8_t* b) {
     return m;
 }
 
-double angle_deg(double dx, double dy) { return std::atan2(dx, -dy) * 180.0 / M_PI; }
+constexpr double kPi = 3.14159265358979323846;
+double angle_deg(double dx, double dy) { return std::atan2(dx, -dy) * 180.0 / kPi; }
 
 }  // namespace
 
@@ -161,7 +163,7 @@ TEST(Artwork, KnobLightingStaysFixedWhileThePointerTurns) {
     ASSERT_EQ(frames.size(), 265u);
     // Distance from (dx, dy) to the pointer of frame f: a segment from the centre outwards.
     auto near_pointer = [](int f, double dx, double dy) {
-        double a = (-135.0 + 270.0 * f / 264) * M_PI / 180;
+        double a = (-135.0 + 270.0 * f / 264) * kPi / 180;
         double ux = std::sin(a), uy = -std::cos(a);
         double t = std::clamp(dx * ux + dy * uy, 0.0, 17.0);
         double ex = dx - t * ux, ey = dy - t * uy;
@@ -261,6 +263,12 @@ TEST(Artwork, FrameEdgesRepeatAndMeetTheirCorners) {
             for (int y = 1; y < 10; ++y)
                 for (int x = 0; x < 10; ++x) ASSERT_EQ(channel_diff(px(img, x, y), px(img, x, 0)), 0) << e;
         }
+        // The outer frame is the window's edge: no pixel of it may let the inside show through.
+        if (p == "A")
+            for (const char* e : {"LT", "MT", "RT", "LM", "RM", "LB", "MB", "RB"}) {
+                Image img = picture(p + e);
+                for (std::size_t i = 3; i < img.px.size(); i += 4) ASSERT_EQ(img.px[i], 255) << e << " " << i / 4;
+            }
         // Corners continue the edges next to them.
         Image lt = picture(p + "LT"), mt = picture(p + "MT"), lm = picture(p + "LM");
         Image rb = picture(p + "RB"), mb = picture(p + "MB"), rm = picture(p + "RM");
@@ -304,5 +312,48 @@ TEST(Artwork, MeterFacesCarryKeyedSegments) {
             }
         }
         for (int s = 0; s < 256; ++s) EXPECT_EQ(count[s], s < f.segments ? f.pixels_per_segment : 0) << "segment " << s;
+    }
+}
+
+namespace {
+
+double srgb_to_linear(double c) {
+    c /= 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+double luminance(double r, double g, double b) {
+    return 0.2126 * srgb_to_linear(r) + 0.7152 * srgb_to_linear(g) + 0.0722 * srgb_to_linear(b);
+}
+double mean_luminance(const Image& img) {
+    double sum = 0;
+    for (std::size_t i = 0; i < img.px.size(); i += 4) sum += luminance(img.px[i + 2], img.px[i + 1], img.px[i]);
+    return sum / (img.px.size() / 4);
+}
+double contrast(double l1, double l2) { return (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05); }
+
+}  // namespace
+
+TEST(Artwork, CaptionColoursStayLegibleOnTheirBackgrounds) {
+    const double floor = mean_luminance(picture("GMM"));
+    // "Filter" 0x00A57BBD, "Cutoff frequency" 0xE0C0C0, the value 0xB0B0B0 (COLORREF: red lowest).
+    EXPECT_GE(contrast(luminance(0xBD, 0x7B, 0xA5), floor), 4.5);
+    EXPECT_GE(contrast(luminance(0xC0, 0xC0, 0xE0), floor), 7.0);
+    EXPECT_GE(contrast(luminance(0xB0, 0xB0, 0xB0), floor), 7.0);
+    // The white title sits on the background texture.
+    EXPECT_GE(contrast(luminance(255, 255, 255), mean_luminance(picture("BGND"))), 7.0);
+}
+
+TEST(Artwork, ComposedPanelShowsTheHostColourInItsRoundedCorners) {
+    Image panel;
+    std::string err;
+    art::PanelState st;
+    ASSERT_TRUE(art::compose_panel(ZELO_RESOURCE_DIR, "", st, panel, err)) << err;
+    ASSERT_EQ(panel.w, 200);
+    ASSERT_EQ(panel.h, 236);
+    for (auto [x, y] : {std::pair{0, 0}, {199, 0}, {0, 235}, {199, 235}}) {
+        const std::uint8_t* p = px(panel, x, y);
+        EXPECT_NEAR(p[2], 32, 2) << x << "," << y;
+        EXPECT_NEAR(p[1], 64, 2) << x << "," << y;
+        EXPECT_NEAR(p[0], 96, 2) << x << "," << y;
     }
 }
