@@ -252,7 +252,10 @@ Image draw_knob(int size, int frame, int frames) {
         double phi = clock_angle(dx, dy);
         double sheen = dcos(2 * (phi + 0.35));
         double rr = std::sqrt(dx * dx + dy * dy) / face_r;
-        return brighten(col, 7 * sheen * sheen * sheen * sheen * rr);
+        // Fine concentric turning marks: they depend on the radius only, so they
+        // look the same in every frame.
+        double rings = tile_noise(rr * face_r * 2.2, 0.5, 1, 1, 4096, 1, 31) - 0.5;
+        return brighten(col, 7 * sheen * sheen * sheen * sheen * rr + 5 * rings * rr);
     });
     // Pointer: a groove with a bright inlay, from near the centre to the edge of the face.
     const double sx = dsin(av), sy = -dcos(av);
