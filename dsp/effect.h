@@ -17,6 +17,8 @@
 //     the blocks with `samples(this, buffer)` once per buffer, then run the inner
 //     loop of the current mode (below). process is noexcept: allocate nothing,
 //     lock nothing, guard every division by the values the options accept.
+//     Don't keep block pointers from one pass to the next: a pipe whose block
+//     length grows re-sizes the buffers that follow it.
 //   - prepare(): called before the first process; call QZ_Effect::prepare() (it
 //     sets the prepared flag), or leave it alone if nothing needs preparing.
 //   - clock_changed(): after `-clock` stored a new clock; recompute coefficients

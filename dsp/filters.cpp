@@ -72,9 +72,13 @@ void QZ_Effect_Hipass::process() noexcept {
     const std::uint32_t half = kk >> 1;
     std::uint32_t yy = static_cast<std::uint32_t>(y);
     for (std::int32_t i = 0; i < n; ++i) {
+        // The low-pass recursion with the same off-chain terms as QZ_lopass_loop.
         const std::uint32_t xi = static_cast<std::uint32_t>(x[i]);
-        const std::uint32_t u = xi + 0x80000000u - yy;
-        yy = (yy - half) + static_cast<std::uint32_t>((static_cast<std::uint64_t>(u) * kk) >> 32);
+        std::uint32_t xb = xi + 0x80000000u;
+        QZ_PIN(xb);
+        std::uint32_t ylow = yy - half;
+        QZ_PIN(ylow);
+        yy = ylow + static_cast<std::uint32_t>((static_cast<std::uint64_t>(xb - yy) * kk) >> 32);
         o[i] = static_cast<std::int32_t>(xi - yy);
     }
     y = static_cast<std::int32_t>(yy);

@@ -274,6 +274,42 @@ TEST(Bapass, IntegerModesCombineAndStateKeepsTheResult) {
     EXPECT_EQ(ref.run(x), fresh.run(x));
 }
 
+// The floating-point implementation combines in double and truncates toward
+// zero; the negating modes are extended the same way.
+TEST(Bapass, FloatingModesCombineBeforeTruncating) {
+    const int n = 128;
+    const std::vector<std::int32_t> x = sweep(n, 8000);
+    std::vector<std::int32_t> prior(n);
+    for (int i = 0; i < n; ++i) prior[i] = (i * 7 - 300) * 3;
+    auto run = [&](const char* mode) {
+        Rig r("QZ_Effect_Bapass -i %o -o %o", n);
+        spcpp("QZ_Effect %o -clock %i", r.fx, 8000);
+        // 700 and 0.25 are exact in single precision, as the closed form needs.
+        spcpp("%o -a %s -f %f -q %f -mode %s", r.fx, "floating", 700.0, 0.25, mode);
+        fill(r.out, prior);
+        return r.run(x);
+    };
+    // The unrounded results, from the closed form (agreeing to far below 1e-6).
+    const std::vector<long double> y = bapass_closed_form(x, 700.0, 0.25, 8000);
+    const std::vector<std::int32_t> set = run("set"), add = run("add"), sub = run("sub");
+    const std::vector<std::int32_t> stn = run("stn"), adn = run("adn"), sbn = run("sbn");
+    for (int i = 0; i < n; ++i) {
+        const long double r = y[i], o = prior[i];
+        auto near = [&](std::int32_t got, long double want) {
+            // Truncation toward zero of a value within 1e-6 of want.
+            EXPECT_LE(std::fabs(got - std::trunc(want)), (std::fabs(want - std::round(want)) < 1e-6L) ? 1 : 0)
+                << i << " " << static_cast<double>(want);
+        };
+        near(set[i], r);
+        near(add[i], o + r);
+        near(sub[i], o - r);
+        near(stn[i], -r);
+        near(adn[i], -(o + r));
+        near(sbn[i], r - o);
+        EXPECT_EQ(stn[i], -set[i]) << i;
+    }
+}
+
 TEST(Lgd, InputAtOrBelowTargetPassesThrough) {
     const int n = 256;
     Rig r("QZ_Effect_Lgd -i %o -o %o", n);
