@@ -230,7 +230,11 @@ Image upscale(const Image& img, int k) {
     return out;
 }
 
-bool write_png(const std::string& path, const Image& img, std::string& error) {
+bool write_png(const std::string& path, const Image& shown, std::string& error) {
+    // The screen shows the back buffer's colours and ignores its alpha (which the
+    // compositing rule lowers under translucent pixels), so the PNG is opaque.
+    Image img = shown;
+    for (std::size_t i = 3; i < img.px.size(); i += 4) img.px[i] = 255;
     png_image pi;
     std::memset(&pi, 0, sizeof pi);
     pi.version = PNG_IMAGE_VERSION;
