@@ -1,5 +1,6 @@
 #include "plugin/application.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -46,15 +47,28 @@ QZ_Application::Param::Param() : name(""), label(kYesNo) {
 
 void QZ_Application::Param::changed(QZ_Object* target) { apply(target); }
 
+std::int32_t QZ_Application::Param::load_int() const {
+    return std::atomic_ref<std::int32_t>(const_cast<std::int32_t&>(word.i)).load(std::memory_order_relaxed);
+}
+float QZ_Application::Param::load_float() const {
+    return std::atomic_ref<float>(const_cast<float&>(word.f)).load(std::memory_order_relaxed);
+}
+void QZ_Application::Param::store_int(std::int32_t v) {
+    std::atomic_ref<std::int32_t>(word.i).store(v, std::memory_order_relaxed);
+}
+void QZ_Application::Param::store_float(float v) {
+    std::atomic_ref<float>(word.f).store(v, std::memory_order_relaxed);
+}
+
 void QZ_Application::Param::getName(char* text, std::size_t cap) {
     put_text(text, cap, "%s", name);
 }
 
 void QZ_Application::Param::getText(char* text, std::size_t cap) {
     switch (type) {
-        case KIND_INT: put_text(text, cap, "%i", static_cast<int>(word.i)); break;
-        case KIND_FLOAT: put_text(text, cap, "%f", static_cast<double>(word.f)); break;
-        case KIND_ON_OFF: put_text(text, cap, "%s", word.i != 0 ? "On" : "Off"); break;
+        case KIND_INT: put_text(text, cap, "%i", static_cast<int>(load_int())); break;
+        case KIND_FLOAT: put_text(text, cap, "%f", static_cast<double>(load_float())); break;
+        case KIND_ON_OFF: put_text(text, cap, "%s", load_int() != 0 ? "On" : "Off"); break;
         default: break;
     }
 }
@@ -209,7 +223,7 @@ bool QZ_Application::chain_alive() const {
 }
 
 void QZ_Application::apply_state(const Param& p) {
-    const int v = p.word.i != 0 ? 1 : 0;
+    const int v = p.load_int() != 0 ? 1 : 0;
     if (widgets[W_ON_BUTTON]) spcpp("QZ_Wid_Butt %o -val %i", widgets[W_ON_BUTTON], v);
     for (int slot : {int(W_CUTOFF_CAPTION), int(W_KNOB), int(W_VALUE_TEXT)})
         if (widgets[slot]) spcpp("QZ_Wid %o -enabled %i", widgets[slot], v);
@@ -217,7 +231,7 @@ void QZ_Application::apply_state(const Param& p) {
 }
 
 void QZ_Application::apply_frequency(const Param& p) {
-    const float v = p.word.f;
+    const float v = p.load_float();
     const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
     // The cutoff follows the square of the knob position.
     float t = (v - mn) / (mx - mn);
@@ -225,6 +239,9 @@ void QZ_Application::apply_frequency(const Param& p) {
     const float f = mn + (mx - mn) * t;
     if (objects[LOPASS]) spcpp("%o -f %f", objects[LOPASS], static_cast<double>(f));
     if (widgets[W_KNOB]) spcpp("QZ_Wid_Knob %o -val %f", widgets[W_KNOB], static_cast<double>(v));
+    // Formatted here and copied by the widget, so two threads setting the
+    // cutoff never share a buffer.
+    char value_text[32];
     std::snprintf(value_text, sizeof value_text, "%.0f Hz", static_cast<double>(f));
     if (widgets[W_VALUE_TEXT]) spcpp("QZ_Wid_Text %o -text %s", widgets[W_VALUE_TEXT], value_text);
 #if ZELO_WITH_GUI

@@ -37,6 +37,13 @@ public:
         std::int32_t minimum = 0;
         std::int32_t maximum = 0;
 
+        // The value word as the host's threads read and write it: one thread may
+        // set a parameter while another reads it or processes.
+        std::int32_t load_int() const;
+        float load_float() const;
+        void store_int(std::int32_t v);
+        void store_float(float v);
+
         // The texts of the on/off pair.
         const char* on_text() const { return label; }
         const char* off_text() const { return label + 10; }
@@ -96,9 +103,6 @@ public:
     QZ_handle widgets[WIDGET_SLOTS] = {};
     QZ_Win* window = nullptr;
     Param params[kParams];
-
-    // The text the value display shows ("%.0f Hz").
-    char value_text[32] = {};
 
 protected:
     // Objects of the chain as the sound path uses them; resolved once after

@@ -115,13 +115,13 @@ void QZ_Main_Vst::setParameter(VstInt32 index, float x) {
     switch (p.type) {
         case KIND_FLOAT: {
             const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
-            p.word.f = mn + x * (mx - mn);
+            p.store_float(mn + x * (mx - mn));
             break;
         }
-        case KIND_ON_OFF: p.word.i = x > 0.5f ? 1 : 0; break;
+        case KIND_ON_OFF: p.store_int(x > 0.5f ? 1 : 0); break;
         case KIND_INT:
-            p.word.i = QZ_trunc_to_int(p.minimum + static_cast<double>(x) *
-                                                       (p.maximum - p.minimum + 0.999999999));
+            p.store_int(QZ_trunc_to_int(p.minimum + static_cast<double>(x) *
+                                                        (p.maximum - p.minimum + 0.999999999)));
             break;
         default: break;
     }
@@ -134,12 +134,12 @@ float QZ_Main_Vst::getParameter(VstInt32 index) {
     switch (p.type) {
         case KIND_FLOAT: {
             const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
-            return (p.word.f - mn) / (mx - mn);
+            return (p.load_float() - mn) / (mx - mn);
         }
-        case KIND_ON_OFF: return p.word.i != 0 ? 1.0f : 0.0f;
+        case KIND_ON_OFF: return p.load_int() != 0 ? 1.0f : 0.0f;
         case KIND_INT: {
             const double span = static_cast<double>(p.maximum) - p.minimum + 1.0;
-            return static_cast<float>((p.word.i - static_cast<double>(p.minimum) + 0.5) / span);
+            return static_cast<float>((p.load_int() - static_cast<double>(p.minimum) + 0.5) / span);
         }
         default: return 0.0f;
     }
@@ -169,11 +169,11 @@ void QZ_Main_Vst::getParameterDisplay(VstInt32 index, char* text) {
         const char* blank = labelled ? " " : "";
         const char* lab = labelled ? p.label : "";
         if (p.type == KIND_FLOAT)
-            std::snprintf(buf, sizeof buf, "%f%s%s", static_cast<double>(p.word.f), blank, lab);
+            std::snprintf(buf, sizeof buf, "%f%s%s", static_cast<double>(p.load_float()), blank, lab);
         else if (p.type == KIND_INT)
-            std::snprintf(buf, sizeof buf, "%d%s%s", static_cast<int>(p.word.i), blank, lab);
+            std::snprintf(buf, sizeof buf, "%d%s%s", static_cast<int>(p.load_int()), blank, lab);
         else if (p.type == KIND_ON_OFF)
-            std::snprintf(buf, sizeof buf, "%s", p.word.i != 0 ? p.on_text() : p.off_text());
+            std::snprintf(buf, sizeof buf, "%s", p.load_int() != 0 ? p.on_text() : p.off_text());
     }
     put_field(text, kVstMaxParamStrLen, buf);
 }

@@ -135,6 +135,10 @@ TEST(Validation, ParametersFromASecondThreadWhileProcessing) {
     for (int block = 0; block < 2000 && ok; ++block) {
         p->process(in.data(), l.data(), r.data(), 256);
         ok = sane(l, r);
+        // A host's window reads the parameters meanwhile.
+        const float v = p->get_parameter(block % 2);
+        ok = ok && v >= 0.0f && v <= 1.0f;
+        ok = ok && !p->parameter_display(1).text.empty();
     }
     done = true;
     automation.join();
