@@ -3,6 +3,7 @@
 //   zelo-artgen --preview RESDIR OUTDIR   compose the panel and a contact sheet as PNG
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ int generate(const std::string& dir) {
         std::fprintf(stderr, "zelo-artgen: %s\n", error.c_str());
         return 1;
     }
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
     for (const art::Resource& r : res) {
         std::string path = dir + "/" + r.name;
         std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -50,6 +53,8 @@ int generate(const std::string& dir) {
 
 int preview(const std::string& resdir, const std::string& outdir, const std::string& font) {
     std::string error;
+    std::error_code ec;
+    std::filesystem::create_directories(outdir, ec);
     struct Variant {
         const char* file;
         art::PanelState st;
