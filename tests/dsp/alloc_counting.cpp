@@ -51,6 +51,12 @@ void free(void* p) { __libc_free(p); }
 #define QZ_TEST_COUNTS_MALLOC 1
 #endif
 
+// The replacements below pair operator new with malloc and delete with free by
+// construction; GCC cannot see that across inlining and warns.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t n) {
     g_allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(n ? n : 1)) return p;

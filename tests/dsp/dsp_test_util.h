@@ -31,9 +31,7 @@ public:
     // A pipe of block length bl, left under construction.
     QZ_handle pipe(std::int32_t bl) {
         QZ_handle p = 0;
-        std::uint32_t began = 7;
-        EXPECT_EQ(spcpp("QZ_Soundpipe -bl %i -b", &p, bl, &began), QZ_OK);
-        EXPECT_EQ(began, 0u);  // the constructor already made it current
+        EXPECT_EQ(spcpp("QZ_Soundpipe -bl %i", &p, bl), QZ_OK);
         return keep(p);
     }
     QZ_handle buffer(const char* name) {
@@ -41,7 +39,7 @@ public:
         EXPECT_EQ(spcpp("QZ_Buffer -t %s", &b, name), QZ_OK);
         return keep(b);
     }
-    // "<cls> -i %o -o %o"
+    // cls_io_command is "<class> -i %o -o %o".
     QZ_handle effect(const char* cls_io_command, QZ_handle in, QZ_handle out) {
         QZ_handle e = 0;
         EXPECT_EQ(spcpp(cls_io_command, &e, in, out), QZ_OK);
