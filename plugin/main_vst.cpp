@@ -31,6 +31,23 @@ void put_text(char* dst, std::size_t limit, const char* src) {
     dst[n] = '\0';
 }
 
+// Host samples into the chain's fixed point: above 1 is 1, anything not above
+// -1 (NaN too) is -1, so no NaN reaches the integer conversion. Written as
+// min/max selects (NaN passes the first, fails the second) so that the loop
+// vectorises.
+void clip_to_fixed(const float* src, std::int32_t* dst, VstInt32 n) {
+    for (VstInt32 i = 0; i < n; ++i) {
+        float x = src[i];
+        x = 1.0f < x ? 1.0f : x;
+        x = x > -1.0f ? x : -1.0f;
+        dst[i] = static_cast<std::int32_t>(x * kFullScale);
+    }
+}
+
+void to_float(const std::int32_t* src, float* dst, VstInt32 n) {
+    for (VstInt32 i = 0; i < n; ++i) dst[i] = static_cast<float>(src[i]) * kInvFullScale;
+}
+
 }  // namespace
 
 QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
@@ -84,25 +101,15 @@ void QZ_Main_Vst::processReplacing(float** inputs, float** outputs, VstInt32 sam
             continue;
         }
         std::int32_t* bi = buf_i_->main_block();
-        if (in) {
-            for (VstInt32 i = 0; i < n; ++i) {
-                float x = in[k + i];
-                // Above 1 is 1; anything not at or above -1 (NaN too) is -1, so no
-                // NaN reaches the integer conversion.
-                x = x > 1.0f ? 1.0f : x;
-                x = x >= -1.0f ? x : -1.0f;
-                bi[i] = static_cast<std::int32_t>(x * kFullScale);
-            }
-        } else {
+        if (in)
+            clip_to_fixed(in + k, bi, n);
+        else
             std::memset(bi, 0, sizeof(std::int32_t) * static_cast<std::size_t>(n));
-        }
         QZ_Soundpipe::m_bl(pipe_, QZ_value::integer(n));
         pipe_->process();
         const std::int32_t* bo = buf_o_->main_block();
-        if (out0)
-            for (VstInt32 i = 0; i < n; ++i) out0[k + i] = static_cast<float>(bo[i]) * kInvFullScale;
-        if (out1)
-            for (VstInt32 i = 0; i < n; ++i) out1[k + i] = static_cast<float>(bo[i]) * kInvFullScale;
+        if (out0) to_float(bo, out0 + k, n);
+        if (out1) to_float(bo, out1 + k, n);
     }
 }
 
