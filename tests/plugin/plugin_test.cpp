@@ -548,3 +548,29 @@ TEST(PluginTrace, SilencedByTheEnvironment) {
     p->dispatch(effGetVstVersion);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
+
+TEST(TestHost, RefusesModulesWithoutAnEntry) {
+    std::string error;
+    EXPECT_EQ(Module::load("/nonexistent/zelo.so", &error), nullptr);
+    EXPECT_FALSE(error.empty());
+    error.clear();
+    // A real library that is no plug-in.
+    EXPECT_EQ(Module::load("libm.so.6", &error), nullptr);
+    EXPECT_NE(error.find("neither VSTPluginMain nor main"), std::string::npos) << error;
+}
+
+TEST(TestHost, DrivesTheEffectLikeAHost) {
+    auto p = Plugin::create(module());
+    ASSERT_TRUE(p);
+    p->start(96000.0f, 128);
+    EXPECT_EQ(p->sample_rate(), 96000.0f);
+    EXPECT_EQ(p->block_size(), 128);
+    std::vector<float> in(1000, 0.25f), l, r;
+    p->render(in, l, r, 128);
+    EXPECT_EQ(l.size(), in.size());
+    EXPECT_EQ(l, r);
+    p->stop();
+    EXPECT_EQ(p->close(), 1);
+    EXPECT_EQ(p->close(), 0);  // nothing left to close
+    EXPECT_EQ(p->dispatch(effGetVstVersion), 0);
+}
