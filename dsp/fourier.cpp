@@ -230,10 +230,13 @@ void QZ_Fourier_Noisegate::filter(std::int32_t* out) noexcept {
         const double br = re_of(h2, i), bi2 = im_of(h2, i);
         const double cr = re_of(h5, i), ci = im_of(h5, i);
         const double dr = re_of(h3, i), di = im_of(h3, i);
-        const std::int32_t re = QZ_trunc_to_int((ar * br + ai * bi2) * k) + QZ_trunc_to_int((cr * dr + ci * di) * k);
-        const std::int32_t im = QZ_trunc_to_int((ai * br - ar * bi2) * k) + QZ_trunc_to_int((ci * dr - cr * di) * k);
-        out[2 * i] = re;
-        out[2 * i + 1] = im;
+        // Each product truncated on its own; their sum saturates rather than wraps.
+        const std::int64_t re = std::int64_t{QZ_trunc_to_int((ar * br + ai * bi2) * k)} +
+                                QZ_trunc_to_int((cr * dr + ci * di) * k);
+        const std::int64_t im = std::int64_t{QZ_trunc_to_int((ai * br - ar * bi2) * k)} +
+                                QZ_trunc_to_int((ci * dr - cr * di) * k);
+        out[2 * i] = static_cast<std::int32_t>(std::clamp<std::int64_t>(re, INT32_MIN, INT32_MAX));
+        out[2 * i + 1] = static_cast<std::int32_t>(std::clamp<std::int64_t>(im, INT32_MIN, INT32_MAX));
     }
 }
 
