@@ -14,6 +14,9 @@
 
 class QZ_Ratio_Reporter : public benchmark::ConsoleReporter {
 public:
+    // Plain table without colour codes: the output usually goes to a log.
+    QZ_Ratio_Reporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
