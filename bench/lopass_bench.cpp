@@ -28,7 +28,7 @@ std::vector<std::int32_t> input() {
     return x;
 }
 
-// The recursion exactly as the text of the algorithm reads, nothing else.
+// The plain recursion, term by term in its natural order, nothing else.
 __attribute__((noinline)) void bare_recursion(const std::int32_t* x, std::int32_t* o, int n, std::uint32_t k,
                                               std::int32_t& state) {
     std::uint32_t y = static_cast<std::uint32_t>(state);
