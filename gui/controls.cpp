@@ -57,7 +57,10 @@ void QZ_Wid_Butt::draw(QZ_Picture& target, std::int32_t dx, std::int32_t dy, con
 }
 
 void QZ_Wid_Butt::update() {
-    shown = state ? 1 : 0;
+    {
+        Paint_Guard g(this);
+        shown = state ? 1 : 0;
+    }
     QZ_Wid::update();
 }
 
@@ -65,7 +68,10 @@ bool QZ_Wid_Butt::hitTest(std::int32_t x, std::int32_t y) { return opaque_at(str
 
 void QZ_Wid_Butt::set_state(bool on) {
     if (on == state) return;
-    state = on;
+    {
+        Paint_Guard g(this);
+        state = on;
+    }
     update();
     call_back(com, dat);
 }
@@ -124,7 +130,10 @@ void QZ_Wid_Knob::set_value(float v) {
         p = QZ_trunc_to_int(static_cast<double>(std::trunc(t)));
     }
     if (resource.empty()) return;
-    position = p;
+    {
+        Paint_Guard g(this);
+        position = p;
+    }
     update();
 }
 
@@ -145,7 +154,10 @@ void QZ_Wid_Knob::mouseDrag(std::int32_t x, std::int32_t y) {
         p = p < 0 || frames == 0 ? 0 : frames - 1;
         anchor_pos = static_cast<std::int32_t>(p);
     }
-    position = static_cast<std::int32_t>(p);
+    {
+        Paint_Guard g(this);
+        position = static_cast<std::int32_t>(p);
+    }
     if (QZ_value* b = QZ_bound_value(var)) {
         b->word.p = nullptr;
         b->word.f = value();

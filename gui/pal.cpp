@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 std::uint8_t channel_byte(QZ_Pix_A32 p, std::int32_t ch) { return ch == 0 ? p.b : ch == 1 ? p.g : p.r; }
@@ -53,6 +54,7 @@ void QZ_Wid_Pal::build_index(QZ_Wid_Pal_Line& ln) {
 void QZ_Wid_Pal::level(float L, bool quiet) {
     QZ_Wid_Pal_Line* ln = the_line();
     if (!ln) return;
+    std::optional<Paint_Guard> guard(std::in_place, this);
     if (!ln->indexed) {
         build_index(*ln);  // paints every segment unlit, starting from a full meter
     }
@@ -99,6 +101,7 @@ void QZ_Wid_Pal::level(float L, bool quiet) {
             }
         }
     }
+    guard.reset();
     if (!quiet && window()) update();
 }
 

@@ -18,6 +18,7 @@ void QZ_Wid_Text::makeFont() {
 
 void QZ_Wid_Text::prepare() {
     if (!window()) return;
+    Paint_Guard g(this);  // the picture may be re-allocated while a paint reads it
     if (picture.width != width || picture.height != height || !picture.owns()) picture.allocate(width, height);
     picture.fill({0, 0, 0, 0});
     if (picture.pixels) {
@@ -35,18 +36,24 @@ void QZ_Wid_Text::prepare() {
 }
 
 void QZ_Wid_Text::draw(QZ_Picture& target, std::int32_t dx, std::int32_t dy, const QZ_Rect& src) {
-    if (!rendered_ || last_ != text) prepare();
+    if (!rendered_ || last_ != text) prepare();  // the paint mutex is held already
     QZ_Wid_Pic::draw(target, dx, dy, src);
 }
 
 QZ_value QZ_Wid_Text::m_text(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Text*>(o);
-    if (v.type == QZ_T_STRING && v.word.s) w->text = v.word.s;  // copied: the command's word dies with it
+    if (v.type == QZ_T_STRING && v.word.s) {
+        Paint_Guard g(w);  // a paint may be comparing or rendering the old text
+        w->text = v.word.s;  // copied: the command's word dies with it
+    }
     return QZ_value::text(w->text.c_str());
 }
 QZ_value QZ_Wid_Text::m_color(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Text*>(o);
-    if (v.present()) w->color = static_cast<std::uint32_t>(v.as_int());
+    if (v.present()) {
+        Paint_Guard g(w);
+        w->color = static_cast<std::uint32_t>(v.as_int());
+    }
     return QZ_value::integer(static_cast<std::int32_t>(w->color));
 }
 QZ_value QZ_Wid_Text::m_font(QZ_Object* o, QZ_value v) {

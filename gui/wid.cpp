@@ -30,9 +30,16 @@ void QZ_Wid::mouseDown(std::int32_t, std::int32_t) {}
 void QZ_Wid::mouseDrag(std::int32_t, std::int32_t) {}
 bool QZ_Wid::hitTest(std::int32_t, std::int32_t) { return true; }
 
+QZ_Wid::Paint_Guard::Paint_Guard(const QZ_Wid* w) : win_(w->win_) {
+    if (win_) win_->paint_mutex_.lock();
+}
+QZ_Wid::Paint_Guard::~Paint_Guard() {
+    if (win_) win_->paint_mutex_.unlock();
+}
+
 void QZ_Wid::detach() {
     QZ_Win* w = win_;
-    std::lock_guard<std::timed_mutex> lock(w->paint_mutex_);
+    std::lock_guard<std::recursive_timed_mutex> lock(w->paint_mutex_);
     w->forget(this);
     w->widgets_.remove(&entry_);
     for (auto& e : tile_entries_)
@@ -45,7 +52,7 @@ void QZ_Wid::attach(QZ_Win* w) {
     if (win_ == w) return;  // attaching again to the same window changes nothing
     if (win_) detach();
     if (!w) return;
-    std::lock_guard<std::timed_mutex> lock(w->paint_mutex_);
+    std::lock_guard<std::recursive_timed_mutex> lock(w->paint_mutex_);
     w->widgets_.insert(&entry_);
     // Tiles under the rectangle as it is now, clipped to the window's grid.
     if (width > 0 && height > 0) {
@@ -100,7 +107,10 @@ QZ_value QZ_Wid::m_win(QZ_Object* o, QZ_value v) {
 QZ_value QZ_Wid::m_vis(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid*>(o);
     if (v.present()) {
-        w->visible = v.as_int();
+        {
+            Paint_Guard g(w);
+            w->visible = v.as_int();
+        }
         w->update();
     }
     return QZ_value::integer(w->visible);
@@ -108,7 +118,10 @@ QZ_value QZ_Wid::m_vis(QZ_Object* o, QZ_value v) {
 QZ_value QZ_Wid::m_enabled(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid*>(o);
     if (v.present()) {
-        w->enabled = v.as_int();
+        {
+            Paint_Guard g(w);
+            w->enabled = v.as_int();
+        }
         w->update();
     }
     return QZ_value::integer(w->enabled);

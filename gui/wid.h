@@ -38,6 +38,18 @@ public:
     virtual bool hitTest(std::int32_t x, std::int32_t y);
     virtual void mouseUp() {}
 
+    // While alive, painting of the widget's window waits (no-op when unattached).
+    class Paint_Guard {
+    public:
+        explicit Paint_Guard(const QZ_Wid* w);
+        ~Paint_Guard();
+        Paint_Guard(const Paint_Guard&) = delete;
+        Paint_Guard& operator=(const Paint_Guard&) = delete;
+
+    private:
+        QZ_Win* win_;
+    };
+
     // Attaches to a window (detaching from any other first), or with null detaches.
     void attach(QZ_Win* w);
     QZ_Win* window() const { return win_; }

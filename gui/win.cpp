@@ -74,8 +74,9 @@ QZ_Wid* QZ_Win::hit(std::int32_t x, std::int32_t y) const {
 }
 
 bool QZ_Win::paint(const QZ_Rect& r) {
-    std::unique_lock<std::timed_mutex> lock(paint_mutex_, std::defer_lock);
-    if (!lock.try_lock_for(std::chrono::milliseconds(1000))) return false;
+    std::unique_lock<std::recursive_timed_mutex> lock(paint_mutex_, std::defer_lock);
+    // Against the system clock: its timed lock is the one every thread checker knows.
+    if (!lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(1000))) return false;
     const QZ_Rect area = QZ_intersect(r, {0, 0, width_, height_});
     if (area.empty()) return true;
     const std::int32_t row1 = (area.bottom - 1) / TILE, col1 = (area.right - 1) / TILE;
@@ -127,19 +128,28 @@ void QZ_Win::pointer_move(std::int32_t x, std::int32_t y) {
     if (width_ <= 0 || height_ <= 0) return;
     x = x < 0 ? 0 : (x >= width_ ? width_ - 1 : x);
     y = y < 0 ? 0 : (y >= height_ ? height_ - 1 : y);
-    QZ_Wid* h = hit(x, y);
-    // Only the controls themselves light up, not classes built on them.
-    if (h && typeid(*h) != typeid(QZ_Wid_Knob) && typeid(*h) != typeid(QZ_Wid_Butt)) h = nullptr;
-    if (h == hovered_) return;
-    QZ_Wid* old = hovered_;
-    hovered_ = h;
+    QZ_Wid* old = nullptr;
+    QZ_Wid* h = nullptr;
+    {
+        // Hit testing reads what a host thread may be changing; painting reads hovered_.
+        std::lock_guard<std::recursive_timed_mutex> lock(paint_mutex_);
+        h = hit(x, y);
+        // Only the controls themselves light up, not classes built on them.
+        if (h && typeid(*h) != typeid(QZ_Wid_Knob) && typeid(*h) != typeid(QZ_Wid_Butt)) h = nullptr;
+        if (h == hovered_) return;
+        old = hovered_;
+        hovered_ = h;
+    }
     if (old) redraw(old->rect());
     if (h) redraw(h->rect());
 }
 
 void QZ_Win::pointer_down(std::int32_t x, std::int32_t y) {
-    if (!hovered_ || !hovered_->enabled) return;
-    captured_ = hovered_;
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(paint_mutex_);
+        if (!hovered_ || !hovered_->enabled) return;
+        captured_ = hovered_;
+    }
     captured_->mouseDown(x - captured_->left, y - captured_->top);
 }
 
@@ -152,7 +162,10 @@ void QZ_Win::pointer_up() {
 void QZ_Win::pointer_leave() {
     pointer_up();
     QZ_Wid* old = hovered_;
-    hovered_ = nullptr;
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(paint_mutex_);
+        hovered_ = nullptr;
+    }
     if (old) redraw(old->rect());
 }
 

@@ -49,8 +49,10 @@ public:
     QZ_Wid* hovered() const { return hovered_; }
     QZ_Wid* captured() const { return captured_; }
 
-    // Held while composing; exposed so that tests can hold it.
-    std::timed_mutex& paint_mutex() { return paint_mutex_; }
+    // Held while composing, and by widgets while they change what painting reads
+    // (so a host thread setting a value and the window thread painting never
+    // meet half-way). Recursive: a widget's draw may prepare itself.
+    std::recursive_timed_mutex& paint_mutex() { return paint_mutex_; }
 
 protected:
     // Receives one composed tile: the part `s` of the window (window
@@ -71,7 +73,7 @@ private:
     QZ_Wid* hovered_ = nullptr;
     QZ_Picture back_;
     QZ_Picture scratch_;
-    std::timed_mutex paint_mutex_;
+    std::recursive_timed_mutex paint_mutex_;
 };
 
 // A window without a screen: it composes into a picture of its whole size, for

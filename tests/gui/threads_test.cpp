@@ -1,0 +1,80 @@
+// Painting from two threads at once: the window thread (expose, pointer) and a
+// host thread that sets values, which redraw at once.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "core/command.h"
+#include "gui/controls.h"
+#include "gui/text.h"
+#include "gui/win.h"
+#include "tests/gui/gui_test_util.h"
+#include "tests/gui/panel.h"
+
+using namespace gui_test;
+
+namespace {
+bool same_image(const QZ_Picture& a, const QZ_Picture& b) {
+    if (a.width != b.width || a.height != b.height) return false;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x)
+            if (!(a.at(x, y) == b.at(x, y))) return false;
+    return true;
+}
+}  // namespace
+
+TEST(Threads, TwoThreadsRepaintingComposeTheSameImage) {
+    ASSERT_TRUE(Panel::artwork_present());
+    QZ_Win_Image win(Panel::W, Panel::H);
+    Panel p(false);
+    ASSERT_TRUE(p.ok && p.attach(win));
+    win.redraw({0, 0, Panel::W, Panel::H});
+    QZ_Picture first;
+    first.allocate(Panel::W, Panel::H);
+    for (int y = 0; y < Panel::H; ++y)
+        for (int x = 0; x < Panel::W; ++x) first.at(x, y) = win.image.at(x, y);
+    auto work = [&] {
+        for (int i = 0; i < 30; ++i) win.redraw({0, 0, Panel::W, Panel::H});
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_TRUE(same_image(win.image, first));
+}
+
+TEST(Threads, HostThreadSetsValuesWhileTheWindowThreadPaintsAndPoints) {
+    ASSERT_TRUE(Panel::artwork_present());
+    QZ_Win_Image win(Panel::W, Panel::H);
+    Panel p(true);
+    ASSERT_TRUE(p.ok && p.attach(win));
+    std::atomic<bool> stop{false};
+    std::thread window_thread([&] {
+        int i = 0;
+        while (!stop) {
+            win.redraw({0, 0, Panel::W, Panel::H});
+            win.pointer_move(98 + (i % 3), 158);  // over the knob and back
+            win.pointer_move(5, 5);
+            ++i;
+        }
+    });
+    char text[32];
+    for (int i = 0; i < 200; ++i) {
+        const double v = 20.0 + 99.0 * i;
+        spcpp("QZ_Wid_Knob %o -val %f", p.knob, v);
+        std::snprintf(text, sizeof text, "%.0f Hz", v);
+        spcpp("QZ_Wid_Text %o -text %s", p.value_text, text);
+        spcpp("QZ_Wid_Butt %o -val %i", p.button, i % 2);
+        spcpp("QZ_Wid %o -enabled %i", p.knob, (i / 7) % 2);
+    }
+    stop = true;
+    window_thread.join();
+    win.pointer_leave();
+    // Whatever the interleaving, a last full repaint shows the final state.
+    win.redraw({0, 0, Panel::W, Panel::H});
+    QZ_Win_Image fresh(Panel::W, Panel::H);
+    ASSERT_TRUE(p.attach(fresh));
+    fresh.redraw({0, 0, Panel::W, Panel::H});
+    EXPECT_TRUE(same_image(win.image, fresh.image));
+    EXPECT_EQ(QZ_object_as<QZ_Wid_Text>(p.value_text)->text, text);
+}
