@@ -24,7 +24,9 @@ std::uint32_t QZ_lopass_coefficient(std::int32_t f, std::int32_t clock, std::uin
     const long double k = lf * static_cast<long double>(13493037704.522018) /
                           (lf * static_cast<long double>(3.141592653589793) +
                            static_cast<long double>(clock) * static_cast<long double>(0.5));
-    // For positive f and clock, 0 < k < 2^32.
+    // For positive f and clock, 0 < k < 2^32; the bound is kept explicitly so
+    // that rounding can never make the conversion undefined.
+    if (!(k < 4294967296.0L)) return 0xFFFFFFFFu;
     return static_cast<std::uint32_t>(k);
 }
 

@@ -36,6 +36,7 @@ TEST(Lopass, CoefficientsAndWhenTheyChange) {
     EXPECT_EQ(QZ_lopass_coefficient(20, 44100, 0), 12203807u);
     EXPECT_EQ(QZ_lopass_coefficient(20000, 44100, 0), 3179251445u);
     EXPECT_EQ(QZ_lopass_coefficient(1000, 48000, 0), 497135075u);
+    EXPECT_EQ(QZ_lopass_coefficient(INT32_MAX, 1, 0), 4294967295u);  // just below 2^32
     // Zero (and, as a guard, negative) frequency or clock keep the previous one.
     for (auto [f, clock] : {std::pair{0, 44100}, {1000, 0}, {-1000, 44100}, {1000, -44100}})
         EXPECT_EQ(QZ_lopass_coefficient(f, clock, 77), 77u) << f << " " << clock;
