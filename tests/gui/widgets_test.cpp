@@ -281,3 +281,25 @@ TEST(Text, CopiesItsTextsAndMakesAFontOnlyWithFaceAndSize) {
     spcpp("%o -delete", t->handle());
     spcpp("%o -delete", b->handle());
 }
+
+TEST(Wid, PictureResourceSizesAnEmptyWidgetAndRepeatsInALargerOne) {
+    auto* bg = make<QZ_Wid_Pic>("QZ_Wid_Pic -res bgnd");
+    ASSERT_NE(bg, nullptr);
+    EXPECT_EQ(bg->width, 63);
+    EXPECT_EQ(bg->height, 63);
+    QZ_Win_Image win(200, 100);
+    auto* big = make<QZ_Wid_Pic>("QZ_Wid_Pic -w 200 -h 100 -res BGND");
+    ASSERT_EQ(big->width, 200);
+    big->attach(&win);
+    win.redraw({0, 0, 200, 100});
+    for (int x : {0, 17, 62, 100})
+        for (int y : {0, 30, 36}) EXPECT_EQ(win.image.at(x + 63, y), win.image.at(x, y)) << x << "," << y;
+
+    Box_Recorder boxes;
+    auto* none = make<QZ_Wid_Pic>("QZ_Wid_Pic -res nosuch");
+    ASSERT_EQ(boxes.texts().size(), 1u);
+    EXPECT_EQ(boxes.texts()[0].rfind("Error: nosuch\nFile: QZ_cfuncs\nLine: 121\nProc: QZ_resource", 0), 0u);
+    EXPECT_EQ(none->width, 0);
+    EXPECT_EQ(none->picture.pixels, nullptr);
+    for (QZ_Wid* w : std::initializer_list<QZ_Wid*>{bg, big, none}) spcpp("%o -delete", w->handle());
+}
