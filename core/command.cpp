@@ -152,9 +152,12 @@ private:
     const QZ_Registry_Entry* registry_;
     int flags_;
     const char* cmd_;
-    std::string copy_;  // words are ended in place here, never in the caller's text
+    // Words are ended in place in a copy, never in the caller's text. Commands
+    // that a sound thread may send ("%o -bl %i") fit the fixed buffer, so running
+    // them allocates nothing.
+    char small_[256];
+    std::string large_;
     char* buf_ = nullptr;
-    std::size_t size_ = 0;
     char* result_;
     int* capacity_ptr_;
     int capacity_ = 0;
@@ -301,10 +304,14 @@ QZ_error Interpreter::run() {
     };
 
     if (!cmd_) cmd_ = "";
-    copy_.assign(cmd_);
-    copy_.push_back('\0');
-    buf_ = copy_.data();
-    size_ = copy_.size();
+    std::size_t len = std::strlen(cmd_);
+    if (len < sizeof small_) {
+        std::memcpy(small_, cmd_, len + 1);
+        buf_ = small_;
+    } else {
+        large_.assign(cmd_, len + 1);
+        buf_ = large_.data();
+    }
 
     // The first word names a class, or is a placeholder that starts the items.
     std::size_t first_end = 0;
