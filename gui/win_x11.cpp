@@ -5,31 +5,65 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
-// X reports protocol errors through a process-wide handler whose default ends
-// the process. While we talk to a parent we did not create, errors are noted instead.
-int g_x_error = 0;
-int note_error(Display*, XErrorEvent* e) {
-    g_x_error = e->error_code ? e->error_code : 1;
+// X reports protocol errors through one process-wide handler whose default ends
+// the process. A host may destroy its window (and so ours) before closing the
+// editor, so errors on our own connections are counted instead; errors on the
+// host's connections still go to the handler that was there before.
+std::mutex g_err_mutex;
+std::vector<std::pair<Display*, unsigned long>> g_displays;  // our connections, error counts
+XErrorHandler g_previous = nullptr;
+bool g_installed = false;
+
+int on_x_error(Display* d, XErrorEvent* e) {
+    {
+        std::lock_guard<std::mutex> lock(g_err_mutex);
+        for (auto& [dpy, count] : g_displays)
+            if (dpy == d) {
+                ++count;
+                return 0;
+            }
+    }
+    return g_previous ? g_previous(d, e) : 0;
+}
+
+void adopt_display(Display* d) {
+    std::lock_guard<std::mutex> lock(g_err_mutex);
+    g_displays.emplace_back(d, 0);
+    if (!g_installed) {
+        g_previous = XSetErrorHandler(&on_x_error);
+        g_installed = true;
+    }
+}
+void forget_display(Display* d) {
+    std::lock_guard<std::mutex> lock(g_err_mutex);
+    for (auto it = g_displays.begin(); it != g_displays.end(); ++it)
+        if (it->first == d) {
+            g_displays.erase(it);
+            break;
+        }
+}
+unsigned long error_count(Display* d) {
+    std::lock_guard<std::mutex> lock(g_err_mutex);
+    for (auto& [dpy, count] : g_displays)
+        if (dpy == d) return count;
     return 0;
 }
+
+// Tells whether the requests made while it lives caused an error.
 struct Error_Trap {
     Display* dpy;
-    XErrorHandler old;
+    unsigned long before;
     explicit Error_Trap(Display* d) : dpy(d) {
         XSync(dpy, False);
-        g_x_error = 0;
-        old = XSetErrorHandler(&note_error);
+        before = error_count(dpy);
     }
     bool failed() {
         XSync(dpy, False);
-        return g_x_error != 0;
-    }
-    ~Error_Trap() {
-        XSync(dpy, False);
-        XSetErrorHandler(old);
+        return error_count(dpy) != before;
     }
 };
 
@@ -60,7 +94,10 @@ QZ_Win_X11::QZ_Win_X11(std::int32_t width, std::int32_t height, const char* disp
 QZ_Win_X11::~QZ_Win_X11() {
     show(0);
     std::lock_guard<std::mutex> lock(x_mutex_);
-    if (dpy_) XCloseDisplay(dpy_);
+    if (dpy_) {
+        XCloseDisplay(dpy_);
+        forget_display(dpy_);
+    }
     dpy_ = nullptr;
 }
 
@@ -84,8 +121,11 @@ QZ_Win_X11::XWindow QZ_Win_X11::show(XWindow parent) {
         if (window_) destroy_window();
         parent_ = 0;
         if (!parent) return 0;
-        if (!dpy_) dpy_ = XOpenDisplay(has_display_name_ ? display_name_.c_str() : nullptr);
-        if (!dpy_) return 0;
+        if (!dpy_) {
+            dpy_ = XOpenDisplay(has_display_name_ ? display_name_.c_str() : nullptr);
+            if (!dpy_) return 0;
+            adopt_display(dpy_);
+        }
 
         Error_Trap trap(dpy_);
         XWindowAttributes pa;

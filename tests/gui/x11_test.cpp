@@ -245,3 +245,21 @@ TEST_F(X11, ABadParentIsRefusedWithoutEndingTheProcess) {
     EXPECT_EQ(win.show(parent), parent);
     EXPECT_NE(win.xwindow(), 0u);
 }
+
+TEST_F(X11, AParentDestroyedByTheHostEndsNothing) {
+    QZ_Win_X11 win(64, 64, Xvfb_Server::get().name().c_str());
+    Panel p(false);
+    ASSERT_TRUE(p.ok && p.attach(win));
+    ASSERT_EQ(win.show(parent), parent);
+    XDestroyWindow(dpy, parent);  // the host closes its window first (ours goes with it)
+    XSync(dpy, False);
+    parent = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 300, 300, 0, 0, 0);  // for TearDown
+    win.redraw({0, 0, 64, 64});  // paints into a window that no longer exists
+    win.idle();
+    EXPECT_EQ(win.show(0), 0u);  // destroys a window that is already gone
+    // The connection still serves a new parent.
+    XMapWindow(dpy, parent);
+    XSync(dpy, False);
+    EXPECT_EQ(win.show(parent), parent);
+    EXPECT_NE(win.xwindow(), 0u);
+}
