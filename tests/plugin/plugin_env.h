@@ -88,9 +88,13 @@ inline int cutoff_of_knob(float v) {
     return static_cast<int>(20.0f + (20000.0f - 20.0f) * t);
 }
 
-// Silences the dispatcher trace for the tests that do not look at it.
+// Silences the dispatcher trace for the tests that do not look at it, and
+// takes the X display away: hosts load, scan and run plug-ins headless.
 struct QuietTrace : ::testing::Environment {
-    void SetUp() override { setenv("ZELO_VST_TRACE", "0", 1); }
+    void SetUp() override {
+        setenv("ZELO_VST_TRACE", "0", 1);
+        unsetenv("DISPLAY");
+    }
 };
 
 }  // namespace plugtest
