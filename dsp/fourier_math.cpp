@@ -3,18 +3,36 @@
 #include <cmath>
 #include <cstdint>
 
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 namespace {
 
 struct Twiddles {
     std::int32_t w[2 * 2048];
+    // The entries each stage t uses (j * 2^(11 - t), j < 2^t), one run per
+    // stage starting at pair 2^t - 1, so vector code loads them contiguously.
+    alignas(32) std::int32_t staged[2 * 4096];
     Twiddles() {
         for (int k = 0; k < 2048; ++k) {
             double angle = k * 3.141592653589793 / 2048.0;
             w[2 * k] = static_cast<std::int32_t>(std::cos(angle) * 2147483647.0);
             w[2 * k + 1] = static_cast<std::int32_t>(std::sin(angle) * 2147483647.0);
         }
+        for (int t = 0; t <= 11; ++t)
+            for (int j = 0; j < (1 << t); ++j) {
+                const int e = j << (11 - t);
+                staged[2 * ((1 << t) - 1 + j)] = w[2 * e];
+                staged[2 * ((1 << t) - 1 + j) + 1] = w[2 * e + 1];
+            }
     }
 };
+
+const Twiddles& twiddle_tables() {
+    static const Twiddles table;
+    return table;
+}
 
 inline std::int32_t clamp32(std::int64_t v) {
     if (v > INT32_MAX) return INT32_MAX;
@@ -78,6 +96,135 @@ void stages(std::int32_t* d, int s) {
     }
 }
 
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+#define QZ_FOURIER_AVX2 1
+
+// Four butterflies at once in 64-bit lanes, the same exact arithmetic as the
+// scalar code: products by vpmuldq, arithmetic shifts through biased logical
+// ones (all values are far inside the bias), rounding half to even, clamping.
+#define QZ_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+namespace avx {
+
+// floor(p / 2^31) for any 64-bit p: flip the sign bit (adds 2^63), shift, unbias.
+QZ_AVX2 __m256i high31(__m256i p) {
+    const __m256i sign = _mm256_set1_epi64x(static_cast<long long>(0x8000000000000000ULL));
+    return _mm256_sub_epi64(_mm256_srli_epi64(_mm256_xor_si256(p, sign), 31), _mm256_set1_epi64x(1LL << 32));
+}
+
+QZ_AVX2 __m256i clamp32(__m256i v) {
+    const __m256i hi = _mm256_set1_epi64x(INT32_MAX), lo = _mm256_set1_epi64x(INT32_MIN);
+    v = _mm256_blendv_epi8(v, hi, _mm256_cmpgt_epi64(v, hi));
+    return _mm256_blendv_epi8(v, lo, _mm256_cmpgt_epi64(lo, v));
+}
+
+// round-half-even((s + f / 2^31) / 2), |s| < 2^36
+QZ_AVX2 __m256i round_half(__m256i s, __m256i f) {
+    const __m256i one = _mm256_set1_epi64x(1);
+    const __m256i k = _mm256_sub_epi64(_mm256_srli_epi64(_mm256_add_epi64(s, _mm256_set1_epi64x(1LL << 40)), 1),
+                                       _mm256_set1_epi64x(1LL << 39));
+    const __m256i r = _mm256_or_si256(_mm256_slli_epi64(_mm256_and_si256(s, one), 31), f);
+    const __m256i up = _mm256_srli_epi64(
+        _mm256_add_epi64(_mm256_add_epi64(r, _mm256_and_si256(k, one)), _mm256_set1_epi64x(0x7FFFFFFF)), 32);
+    return clamp32(_mm256_add_epi64(k, up));
+}
+
+// round-half-even(s + f / 2^31)
+QZ_AVX2 __m256i round_whole(__m256i s, __m256i f) {
+    const __m256i one = _mm256_set1_epi64x(1);
+    const __m256i up = _mm256_srli_epi64(
+        _mm256_add_epi64(_mm256_add_epi64(f, _mm256_and_si256(s, one)), _mm256_set1_epi64x(0x3FFFFFFF)), 31);
+    return clamp32(_mm256_add_epi64(s, up));
+}
+
+// a, b: four complex values each (re, im interleaved); w: four twiddles.
+template <bool Forward>
+QZ_AVX2 void butterfly(__m256i& a, __m256i& b, __m256i w) {
+    const __m256i ones = _mm256_set1_epi64x(1);
+    const __m256i m31 = _mm256_set1_epi64x(0x7FFFFFFF);
+    const __m256i b_im = _mm256_srli_epi64(b, 32), w_s = _mm256_srli_epi64(w, 32);
+    const __m256i pr = _mm256_sub_epi64(_mm256_mul_epi32(w, b), _mm256_mul_epi32(w_s, b_im));
+    const __m256i pi = _mm256_add_epi64(_mm256_mul_epi32(w, b_im), _mm256_mul_epi32(w_s, b));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i nr = _mm256_sub_epi64(zero, pr), ni = _mm256_sub_epi64(zero, pi);
+    const __m256i ar = _mm256_mul_epi32(a, ones);
+    const __m256i ai = _mm256_mul_epi32(_mm256_srli_epi64(a, 32), ones);
+    const __m256i s_ar = _mm256_add_epi64(ar, high31(pr)), s_ai = _mm256_add_epi64(ai, high31(pi));
+    const __m256i s_br = _mm256_add_epi64(ar, high31(nr)), s_bi = _mm256_add_epi64(ai, high31(ni));
+    const __m256i f_ar = _mm256_and_si256(pr, m31), f_ai = _mm256_and_si256(pi, m31);
+    const __m256i f_br = _mm256_and_si256(nr, m31), f_bi = _mm256_and_si256(ni, m31);
+    __m256i xr, xi, yr, yi;
+    if constexpr (Forward) {
+        xr = round_half(s_ar, f_ar);
+        xi = round_half(s_ai, f_ai);
+        yr = round_half(s_br, f_br);
+        yi = round_half(s_bi, f_bi);
+    } else {
+        xr = round_whole(s_ar, f_ar);
+        xi = round_whole(s_ai, f_ai);
+        yr = round_whole(s_br, f_br);
+        yi = round_whole(s_bi, f_bi);
+    }
+    a = _mm256_blend_epi32(xr, _mm256_slli_epi64(xi, 32), 0xAA);
+    b = _mm256_blend_epi32(yr, _mm256_slli_epi64(yi, 32), 0xAA);
+}
+
+template <bool Forward>
+__attribute__((target("avx2"))) void stages(std::int32_t* d, int s) {
+    const std::int32_t* staged = twiddle_tables().staged;
+    const int n = 1 << (s + 1);
+    // stage 0: pairs of neighbours, twiddle entry 0
+    {
+        const __m256i w = _mm256_set1_epi64x(static_cast<long long>(
+            static_cast<std::uint32_t>(staged[0]) | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(staged[1])) << 32)));
+        for (int c = 0; c < n; c += 8) {
+            __m256i* p = reinterpret_cast<__m256i*>(d + 2 * c);
+            const __m256i v1 = _mm256_loadu_si256(p), v2 = _mm256_loadu_si256(p + 1);
+            __m256i a = _mm256_unpacklo_epi64(v1, v2), b = _mm256_unpackhi_epi64(v1, v2);
+            butterfly<Forward>(a, b, w);
+            _mm256_storeu_si256(p, _mm256_unpacklo_epi64(a, b));
+            _mm256_storeu_si256(p + 1, _mm256_unpackhi_epi64(a, b));
+        }
+    }
+    // stage 1: pairs two apart, twiddle entries (0, 1) of the stage
+    {
+        const __m128i w2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(staged + 2));
+        const __m256i w = _mm256_set_m128i(w2, w2);
+        for (int c = 0; c < n; c += 8) {
+            __m256i* p = reinterpret_cast<__m256i*>(d + 2 * c);
+            const __m256i v1 = _mm256_loadu_si256(p), v2 = _mm256_loadu_si256(p + 1);
+            __m256i a = _mm256_permute2x128_si256(v1, v2, 0x20), b = _mm256_permute2x128_si256(v1, v2, 0x31);
+            butterfly<Forward>(a, b, w);
+            _mm256_storeu_si256(p, _mm256_permute2x128_si256(a, b, 0x20));
+            _mm256_storeu_si256(p + 1, _mm256_permute2x128_si256(a, b, 0x31));
+        }
+    }
+    for (int t = 2; t <= s; ++t) {
+        const int m = 1 << t;
+        const std::int32_t* tw = staged + 2 * (m - 1);
+        for (int g = 0; g < n; g += 2 * m) {
+            std::int32_t* pa = d + 2 * g;
+            std::int32_t* pb = d + 2 * (g + m);
+            for (int j = 0; j < m; j += 4) {
+                __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pa + 2 * j));
+                __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb + 2 * j));
+                const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tw + 2 * j));
+                butterfly<Forward>(a, b, w);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(pa + 2 * j), a);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(pb + 2 * j), b);
+            }
+        }
+    }
+}
+
+}  // namespace avx
+
+bool has_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
+
 inline std::int32_t clamp_ld(long double v) {
     if (v >= 2147483647.0L) return INT32_MAX;
     if (v <= -2147483648.0L) return INT32_MIN;
@@ -86,12 +233,27 @@ inline std::int32_t clamp_ld(long double v) {
 
 }  // namespace
 
-const std::int32_t* QZ_fourier_twiddles() {
-    static const Twiddles table;
-    return table.w;
-}
+const std::int32_t* QZ_fourier_twiddles() { return twiddle_tables().w; }
 
 void QZ_fourier_butterflies(std::int32_t* data, int s, bool forward) {
+    if (!data || s < 0 || s > 11) return;
+#ifdef QZ_FOURIER_AVX2
+    // Vector stages need at least 8 points (four butterflies per stage step).
+    if (s >= 2 && has_avx2()) {
+        if (forward)
+            avx::stages<true>(data, s);
+        else
+            avx::stages<false>(data, s);
+        return;
+    }
+#endif
+    if (forward)
+        stages<true>(data, s);
+    else
+        stages<false>(data, s);
+}
+
+void QZ_fourier_butterflies_scalar(std::int32_t* data, int s, bool forward) {
     if (!data || s < 0 || s > 11) return;
     if (forward)
         stages<true>(data, s);

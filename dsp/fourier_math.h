@@ -21,6 +21,10 @@ inline std::uint32_t QZ_fourier_reverse(std::uint32_t i, int bits) {
 // even, and saturate it to the 32-bit range. s must be 0..11.
 void QZ_fourier_butterflies(std::int32_t* data, int s, bool forward);
 
+// The portable integer path alone (what processors without AVX2 run); the
+// result is the same as QZ_fourier_butterflies'.
+void QZ_fourier_butterflies_scalar(std::int32_t* data, int s, bool forward);
+
 // The same stages evaluated directly in extended precision; the definition
 // the integer version must match bit for bit (tests and benchmarks).
 void QZ_fourier_butterflies_reference(std::int32_t* data, int s, bool forward);
