@@ -179,3 +179,39 @@ TEST(Validation, StateRestoresThroughTheTwoParameters) {
         EXPECT_EQ(la, lb) << "trial " << trial;
     }
 }
+
+TEST(Validation, DispatcherStormWithArbitraryArguments) {
+    // Every opcode a host might send (and numbers beyond them) with arbitrary
+    // index, value and opt; ptr is a large scratch buffer or null. Opcodes whose
+    // value carries a pointer get the buffer's address there as well.
+    auto p = started();
+    std::mt19937 rng(31337);
+    alignas(16) static char scratch[4096];
+    const VstIntPtr odd_values[] = {0, 1, -1, 2, 512, 1 << 30, -(1 << 30), 0x7fffffff};
+    const float odd_opts[] = {0.0f, 1.0f, -1.0f, 44100.0f, 1e30f, -1e30f,
+                              std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::infinity()};
+    std::vector<float> in = noise(64, 3), l(64), r(64);
+    for (int i = 0; i < 20000; ++i) {
+        VstInt32 op = static_cast<VstInt32>(rng() % 96) - 4;
+        if (op == effClose) op = effIdle;  // closing ends the storm
+        const VstInt32 index = static_cast<VstInt32>(rng() % 7 == 0 ? rng() : rng() % 8) - 2;
+        VstIntPtr value = odd_values[rng() % 8];
+        if (op == effSetSpeakerArrangement || op == effGetSpeakerArrangement)
+            value = reinterpret_cast<VstIntPtr>(scratch);
+        const float opt = odd_opts[rng() % 8];
+        std::memset(scratch, 0, sizeof scratch);
+        void* ptr = rng() % 5 == 0 ? nullptr : scratch;
+        p->dispatch(op, index, value, ptr, opt);
+        // Nothing may write past what the opcodes allow (at most a 64-byte
+        // text or a pointer); the tail of the scratch buffer stays clear.
+        for (std::size_t k = 256; k < sizeof scratch; ++k)
+            ASSERT_EQ(scratch[k], 0) << "opcode " << op << " wrote at " << k;
+        if (i % 64 == 0) {
+            p->set_parameter(index, opt);
+            p->process(in.data(), l.data(), r.data(), 64);
+            ASSERT_TRUE(sane(l, r)) << "after opcode " << op;
+        }
+    }
+    EXPECT_EQ(p->close(), 1);
+}
