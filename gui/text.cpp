@@ -12,6 +12,7 @@ QZ_Wid_Text::QZ_Wid_Text() = default;
 
 void QZ_Wid_Text::makeFont() {
     if (face.empty() || size == 0) return;
+    Paint_Guard g(this);
     font_ = {face, size, bold};
     has_font_ = true;
 }
@@ -59,7 +60,10 @@ QZ_value QZ_Wid_Text::m_color(QZ_Object* o, QZ_value v) {
 QZ_value QZ_Wid_Text::m_font(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Text*>(o);
     if (v.type == QZ_T_STRING && v.word.s && w->face != v.word.s) {
-        w->face = v.word.s;
+        {
+            Paint_Guard g(w);
+            w->face = v.word.s;
+        }
         w->makeFont();
     }
     return QZ_value::text(w->face.c_str());
@@ -74,7 +78,10 @@ QZ_value QZ_Wid_Text::m_size(QZ_Object* o, QZ_value v) {
 }
 QZ_value QZ_Wid_Text::m_horz(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Text*>(o);
-    if (v.present()) w->horz = v.as_int();
+    if (v.present()) {
+        Paint_Guard g(w);
+        w->horz = v.as_int();
+    }
     return QZ_value::integer(w->horz);
 }
 QZ_value QZ_Wid_Text::m_bold(QZ_Object* o, QZ_value v) {

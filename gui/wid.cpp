@@ -74,22 +74,34 @@ void QZ_Wid::attach(QZ_Win* w) {
 
 QZ_value QZ_Wid::m_l(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid*>(o);
-    if (v.present()) w->left = v.as_int();
+    if (v.present()) {
+        Paint_Guard g(w);
+        w->left = v.as_int();
+    }
     return QZ_value::integer(w->left);
 }
 QZ_value QZ_Wid::m_t(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid*>(o);
-    if (v.present()) w->top = v.as_int();
+    if (v.present()) {
+        Paint_Guard g(w);
+        w->top = v.as_int();
+    }
     return QZ_value::integer(w->top);
 }
 QZ_value QZ_Wid::m_w(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid*>(o);
-    if (v.present()) w->width = v.as_int();
+    if (v.present()) {
+        Paint_Guard g(w);
+        w->width = v.as_int();
+    }
     return QZ_value::integer(w->width);
 }
 QZ_value QZ_Wid::m_h(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid*>(o);
-    if (v.present()) w->height = v.as_int();
+    if (v.present()) {
+        Paint_Guard g(w);
+        w->height = v.as_int();
+    }
     return QZ_value::integer(w->height);
 }
 QZ_value QZ_Wid::m_win(QZ_Object* o, QZ_value v) {
