@@ -72,9 +72,7 @@ __attribute__((noinline)) void bare(const std::int32_t* x, std::int32_t* o, int 
     state = y;
 }
 
-void per_frame(benchmark::State& st, int frames) {
-    st.SetItemsProcessed(st.iterations() * frames);
-}
+void per_frame(benchmark::State& st, int frames) { st.SetItemsProcessed(st.iterations() * frames); }
 
 void recursion(benchmark::State& st, int n) {
     std::vector<std::int32_t> x(static_cast<std::size_t>(n)), o(x.size());

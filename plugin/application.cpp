@@ -60,9 +60,7 @@ void QZ_Application::Param::store_float(float v) {
     std::atomic_ref<float>(word.f).store(v, std::memory_order_relaxed);
 }
 
-void QZ_Application::Param::getName(char* text, std::size_t cap) {
-    put_text(text, cap, "%s", name);
-}
+void QZ_Application::Param::getName(char* text, std::size_t cap) { put_text(text, cap, "%s", name); }
 
 void QZ_Application::Param::getText(char* text, std::size_t cap) {
     switch (type) {
@@ -73,9 +71,7 @@ void QZ_Application::Param::getText(char* text, std::size_t cap) {
     }
 }
 
-void QZ_Application::Param::getLabel(char* text, std::size_t cap) {
-    put_text(text, cap, "%s", label);
-}
+void QZ_Application::Param::getLabel(char* text, std::size_t cap) { put_text(text, cap, "%s", label); }
 
 void QZ_Application::Param::apply(QZ_Object*) {
     if (!app) return;
@@ -151,33 +147,31 @@ void QZ_Application::build_widgets() {
     spcpp("QZ_Wid_Pic -w %i -h 10 -l 10 -t %i -res amb", &w[7], W - 20, H - 10);
     spcpp("QZ_Wid_Pic -w 10 -h 10 -l %i -t %i -res arb", &w[8], W - 10, H - 10);
     spcpp("QZ_Wid_Pic -l %i -t 8 -res logo", &w[9], (W - 160) / 2);
-    spcpp("QZ_Wid_Text -l 10 -t 35 -h 20 -w %i -text %s -font %s -size 12", &w[10], W - 20,
-          QZ_EFFECT_NAME, "Tahoma");
+    spcpp("QZ_Wid_Text -l 10 -t 35 -h 20 -w %i -text %s -font %s -size 12", &w[10], W - 20, QZ_EFFECT_NAME,
+          "Tahoma");
     spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res glt", &w[11], B, B, GL, GT);
     spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res gmt", &w[12], GW - 2 * B, B, GL + B, GT);
     spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res grt", &w[13], B, B, GL + GW - B, GT);
     spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res glm", &w[14], B, GH - 2 * B, GL, GT + B);
-    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res gmm", &w[15], GW - 2 * B + 8, GH - 2 * B + 8,
-          GL + B - 4, GT + B - 4);
-    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res grm", &w[16], B, GH - 2 * B, GL + GW - B,
-          GT + B);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res gmm", &w[15], GW - 2 * B + 8, GH - 2 * B + 8, GL + B - 4,
+          GT + B - 4);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res grm", &w[16], B, GH - 2 * B, GL + GW - B, GT + B);
     spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res glb", &w[17], B, B, GL, GT + GH - B);
-    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res gmb", &w[18], GW - 2 * B, B, GL + B,
-          GT + GH - B);
+    spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res gmb", &w[18], GW - 2 * B, B, GL + B, GT + GH - B);
     spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res grb", &w[19], B, B, GL + GW - B, GT + GH - B);
     // Slots 20 and 21 (preset buttons) are not created.
     // The switch and the knob write into their records (-var); the records
     // apply changes themselves, so no -dat object is needed.
-    spcpp("QZ_Wid_Butt -w 40 -h 24 -l %i -t %i -res but -var %o -dat %o", &w[W_ON_BUTTON],
-          GL + 11, GT + 11, params[0].handle(), 0u);
-    spcpp("QZ_Wid_Text -l %i -t %i -w 80 -h 16 -color 0x00A57BBD -horz -1 -text Filter",
-          &w[W_FILTER_CAPTION], GL + 52, GT + 14);
-    spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 96 -h 18",
-          &w[W_CUTOFF_CAPTION], "Tahoma", 12, 0xE0C0C0, "Cutoff frequency", GL + 40, GT + 48);
-    spcpp("QZ_Wid_Knob -w 64 -h 64 -l %i -t %i -res big -mn %i -mx %i -var %o -dat %o",
-          &w[W_KNOB], GL + 56, GT + 70, kKnobMin, kKnobMax, params[1].handle(), 0u);
-    spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 64 -h 18",
-          &w[W_VALUE_TEXT], "Tahoma", 12, 0xB0B0B0, "value", GL + 56, GT + 138);
+    spcpp("QZ_Wid_Butt -w 40 -h 24 -l %i -t %i -res but -var %o -dat %o", &w[W_ON_BUTTON], GL + 11, GT + 11,
+          params[0].handle(), 0u);
+    spcpp("QZ_Wid_Text -l %i -t %i -w 80 -h 16 -color 0x00A57BBD -horz -1 -text Filter", &w[W_FILTER_CAPTION],
+          GL + 52, GT + 14);
+    spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 96 -h 18", &w[W_CUTOFF_CAPTION],
+          "Tahoma", 12, 0xE0C0C0, "Cutoff frequency", GL + 40, GT + 48);
+    spcpp("QZ_Wid_Knob -w 64 -h 64 -l %i -t %i -res big -mn %i -mx %i -var %o -dat %o", &w[W_KNOB], GL + 56,
+          GT + 70, kKnobMin, kKnobMax, params[1].handle(), 0u);
+    spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 64 -h 18", &w[W_VALUE_TEXT],
+          "Tahoma", 12, 0xB0B0B0, "value", GL + 56, GT + 138);
 }
 
 QZ_error QZ_Application::attach(QZ_Win* win) {
@@ -218,8 +212,8 @@ bool QZ_Application::chain_alive() const {
     // build made.
     return pipe_ && buf_i_ && buf_o_ && QZ_object_from_handle(objects[PIPE]) == pipe_ &&
            QZ_object_from_handle(objects[BUF_I]) == buf_i_ &&
-           QZ_object_from_handle(objects[BUF_O]) == buf_o_ &&
-           buf_i_->count() >= block_length && buf_o_->count() >= block_length;
+           QZ_object_from_handle(objects[BUF_O]) == buf_o_ && buf_i_->count() >= block_length &&
+           buf_o_->count() >= block_length;
 }
 
 void QZ_Application::apply_state(const Param& p) {

@@ -84,8 +84,7 @@ public:
     static constexpr std::int32_t kKnobMin = 20;
     static constexpr std::int32_t kKnobMax = 20000;
     // Layout of the editor panel.
-    static constexpr int kBorder = 10, kGroupLeft = 10, kGroupTop = 56, kGroupWidth = 180,
-                         kGroupHeight = 170;
+    static constexpr int kBorder = 10, kGroupLeft = 10, kGroupTop = 56, kGroupWidth = 180, kGroupHeight = 170;
 
     QZ_Application();
     ~QZ_Application() override;

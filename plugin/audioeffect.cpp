@@ -13,12 +13,30 @@ const char* const kVersionText =
 // VST 1 names; the deprecated VU, draw, mouse, key, top and sleep opcodes are
 // left out on purpose (they get no handling).
 const char* const kNamesV1[] = {
-    "effOpen",           "effClose",          "effSetProgram",      "effGetProgram",
-    "effSetProgramName", "effGetProgramName", "effGetParamLabel",   "effGetParamDisplay",
-    "effGetParamName",   nullptr,             "effSetSampleRate",   "effSetBlockSize",
-    "effMainsChanged",   "effEditGetRect",    "effEditOpen",        "effEditClose",
-    nullptr,             nullptr,             nullptr,              "effEditIdle",
-    nullptr,             nullptr,             "effIdentify",        "effGetChunk",
+    "effOpen",
+    "effClose",
+    "effSetProgram",
+    "effGetProgram",
+    "effSetProgramName",
+    "effGetProgramName",
+    "effGetParamLabel",
+    "effGetParamDisplay",
+    "effGetParamName",
+    nullptr,
+    "effSetSampleRate",
+    "effSetBlockSize",
+    "effMainsChanged",
+    "effEditGetRect",
+    "effEditOpen",
+    "effEditClose",
+    nullptr,
+    nullptr,
+    nullptr,
+    "effEditIdle",
+    nullptr,
+    nullptr,
+    "effIdentify",
+    "effGetChunk",
     "effSetChunk",
 };
 
@@ -109,13 +127,9 @@ AudioEffect* object_of(AEffect* e) { return e ? static_cast<AudioEffect*>(e->obj
 
 }  // namespace
 
-const char* vst_opcode_name_v1(VstInt32 opcode) {
-    return lookup(kNamesV1, 0, 25, opcode);
-}
+const char* vst_opcode_name_v1(VstInt32 opcode) { return lookup(kNamesV1, 0, 25, opcode); }
 
-const char* vst_opcode_name_v2(VstInt32 opcode) {
-    return lookup(kNamesV2, 25, 55, opcode);
-}
+const char* vst_opcode_name_v2(VstInt32 opcode) { return lookup(kNamesV2, 25, 55, opcode); }
 
 // ---------------------------------------------------------------- AEffEditor
 
@@ -136,10 +150,8 @@ bool AEffEditor::setKnobMode(VstInt32) { return false; }
 
 // ---------------------------------------------------------------- AudioEffect
 
-AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms,
-                         VstInt32 numParams)
-    : audioMaster(audioMaster), numPrograms(numPrograms), numParams(numParams),
-      tracing(trace_wanted()) {
+AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms, VstInt32 numParams)
+    : audioMaster(audioMaster), numPrograms(numPrograms), numParams(numParams), tracing(trace_wanted()) {
     std::memset(&cEffect, 0, sizeof(cEffect));
     cEffect.magic = kEffectMagic;
     cEffect.dispatcher = dispatchEffectClass;
@@ -162,8 +174,8 @@ AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms,
 
 AudioEffect::~AudioEffect() { delete editor; }
 
-void AudioEffect::trace(const char* who, const char* name, VstInt32 opcode, VstInt32 index,
-                        VstIntPtr value, void* ptr, float opt) const {
+void AudioEffect::trace(const char* who, const char* name, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                        void* ptr, float opt) const {
     if (!tracing) return;
     // The line shows value and ptr as 32-bit numbers, as the format always has.
     std::printf("%s::dispatcher opcode=%d '%s' index=%d value=%d ptr=%d opt=%f (%s)\n", who,
@@ -172,8 +184,7 @@ void AudioEffect::trace(const char* who, const char* name, VstInt32 opcode, VstI
                 kVersionText);
 }
 
-VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                  float opt) {
+VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     trace("AudioEffect", vst_opcode_name_v1(opcode), opcode, index, value, ptr, opt);
     // Hosts may pass a null buffer; nothing is written through it then.
     char* text = static_cast<char*>(ptr);
@@ -240,8 +251,7 @@ void AudioEffect::setEditor(AEffEditor* newEditor) {
     setFlag(effFlagsHasEditor, newEditor != nullptr);
 }
 
-VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                float opt) {
+VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     return audioMaster ? audioMaster(&cEffect, opcode, index, value, ptr, opt) : 0;
 }
 
@@ -250,9 +260,7 @@ VstInt32 AudioEffect::getMasterVersion() {
     return v == 0 ? 1 : v;
 }
 
-VstInt32 AudioEffect::getCurrentUniqueId() {
-    return static_cast<VstInt32>(callHost(audioMasterCurrentId));
-}
+VstInt32 AudioEffect::getCurrentUniqueId() { return static_cast<VstInt32>(callHost(audioMasterCurrentId)); }
 
 void AudioEffect::masterIdle() { callHost(audioMasterIdle); }
 
@@ -308,9 +316,8 @@ bool AudioEffect::isOutputConnectedDeprecated(VstInt32 output) {
     return callHost(audioMasterPinConnected, output, 1) == 0;
 }
 
-VstIntPtr VSTCALLBACK AudioEffect::dispatchEffectClass(AEffect* e, VstInt32 opcode,
-                                                       VstInt32 index, VstIntPtr value, void* ptr,
-                                                       float opt) {
+VstIntPtr VSTCALLBACK AudioEffect::dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index,
+                                                       VstIntPtr value, void* ptr, float opt) {
     AudioEffect* self = object_of(e);
     if (!self) return 0;
     if (opcode == effClose) {
@@ -340,9 +347,7 @@ void VSTCALLBACK AudioEffect::processClassReplacing(AEffect* e, float** inputs, 
     if (AudioEffect* self = object_of(e)) self->processReplacing(inputs, outputs, sampleFrames);
 }
 
-void VSTCALLBACK AudioEffect::processClassDoubleReplacing(AEffect* e, double** inputs,
-                                                          double** outputs,
+void VSTCALLBACK AudioEffect::processClassDoubleReplacing(AEffect* e, double** inputs, double** outputs,
                                                           VstInt32 sampleFrames) {
-    if (AudioEffect* self = object_of(e))
-        self->processDoubleReplacing(inputs, outputs, sampleFrames);
+    if (AudioEffect* self = object_of(e)) self->processDoubleReplacing(inputs, outputs, sampleFrames);
 }

@@ -37,8 +37,7 @@ public:
     AudioEffect& operator=(const AudioEffect&) = delete;
     virtual ~AudioEffect();
 
-    virtual VstIntPtr dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                 float opt);
+    virtual VstIntPtr dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt);
 
     virtual void open() {}
     virtual void close() {}
@@ -66,17 +65,13 @@ public:
     virtual void getParameterName(VstInt32 /*index*/, char* text) { text[0] = '\0'; }
 
     virtual VstInt32 getChunk(void** /*data*/, bool /*isPreset*/ = false) { return 0; }
-    virtual VstInt32 setChunk(void* /*data*/, VstInt32 /*byteSize*/, bool /*isPreset*/ = false) {
-        return 0;
-    }
+    virtual VstInt32 setChunk(void* /*data*/, VstInt32 /*byteSize*/, bool /*isPreset*/ = false) { return 0; }
 
     virtual void setUniqueID(VstInt32 iD) { cEffect.uniqueID = iD; }
     virtual void setNumInputs(VstInt32 inputs) { cEffect.numInputs = inputs; }
     virtual void setNumOutputs(VstInt32 outputs) { cEffect.numOutputs = outputs; }
     virtual void canProcessReplacing(bool state = true) { setFlag(effFlagsCanReplacing, state); }
-    virtual void canDoubleReplacing(bool state = true) {
-        setFlag(effFlagsCanDoubleReplacing, state);
-    }
+    virtual void canDoubleReplacing(bool state = true) { setFlag(effFlagsCanDoubleReplacing, state); }
     virtual void programsAreChunks(bool state = true) { setFlag(effFlagsProgramChunks, state); }
     virtual void setInitialDelay(VstInt32 delay) { cEffect.initialDelay = delay; }
 
@@ -98,18 +93,13 @@ public:
     virtual void float2string(float value, char* text, VstInt32 maxLen);
     virtual void int2string(VstInt32 value, char* text, VstInt32 maxLen);
 
-    virtual void processDeprecated(float** /*inputs*/, float** /*outputs*/,
-                                   VstInt32 /*sampleFrames*/) {}
+    virtual void processDeprecated(float** /*inputs*/, float** /*outputs*/, VstInt32 /*sampleFrames*/) {}
     virtual float getVuDeprecated() { return 0.0f; }
     virtual void hasVuDeprecated(bool state = true) { setFlag(effFlagsHasVu, state); }
     virtual void hasClipDeprecated(bool state = true) { setFlag(effFlagsHasClip, state); }
     virtual void canMonoDeprecated(bool state = true) { setFlag(effFlagsCanMono, state); }
-    virtual void setRealtimeQualitiesDeprecated(VstInt32 qualities) {
-        cEffect.realQualities = qualities;
-    }
-    virtual void setOfflineQualitiesDeprecated(VstInt32 qualities) {
-        cEffect.offQualities = qualities;
-    }
+    virtual void setRealtimeQualitiesDeprecated(VstInt32 qualities) { cEffect.realQualities = qualities; }
+    virtual void setOfflineQualitiesDeprecated(VstInt32 qualities) { cEffect.offQualities = qualities; }
     virtual bool isInputConnectedDeprecated(VstInt32 input);
     virtual bool isOutputConnectedDeprecated(VstInt32 output);
 
@@ -118,22 +108,21 @@ public:
                                                      VstIntPtr value, void* ptr, float opt);
     static float VSTCALLBACK getParameterClass(AEffect* e, VstInt32 index);
     static void VSTCALLBACK setParameterClass(AEffect* e, VstInt32 index, float value);
-    static void VSTCALLBACK processClass(AEffect* e, float** inputs, float** outputs,
-                                         VstInt32 sampleFrames);
+    static void VSTCALLBACK processClass(AEffect* e, float** inputs, float** outputs, VstInt32 sampleFrames);
     static void VSTCALLBACK processClassReplacing(AEffect* e, float** inputs, float** outputs,
                                                   VstInt32 sampleFrames);
-    static void VSTCALLBACK processClassDoubleReplacing(AEffect* e, double** inputs,
-                                                        double** outputs, VstInt32 sampleFrames);
+    static void VSTCALLBACK processClassDoubleReplacing(AEffect* e, double** inputs, double** outputs,
+                                                        VstInt32 sampleFrames);
 
 protected:
     void setFlag(VstInt32 flag, bool state) {
         cEffect.flags = state ? (cEffect.flags | flag) : (cEffect.flags & ~flag);
     }
-    VstIntPtr callHost(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
-                       void* ptr = nullptr, float opt = 0.0f);
+    VstIntPtr callHost(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
+                       float opt = 0.0f);
     // One trace line per dispatcher call, unless tracing was off at creation.
-    void trace(const char* who, const char* name, VstInt32 opcode, VstInt32 index,
-               VstIntPtr value, void* ptr, float opt) const;
+    void trace(const char* who, const char* name, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+               float opt) const;
 
     audioMasterCallback audioMaster;
     AEffEditor* editor = nullptr;
@@ -151,19 +140,15 @@ public:
     AudioEffectX(audioMasterCallback audioMaster, VstInt32 numPrograms, VstInt32 numParams)
         : AudioEffect(audioMaster, numPrograms, numParams) {}
 
-    VstIntPtr dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                         float opt) override;
+    VstIntPtr dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) override;
     void resume() override;
 
     virtual bool canParameterBeAutomated(VstInt32 /*index*/) { return true; }
     virtual bool string2parameter(VstInt32 /*index*/, char* /*text*/) { return false; }
-    virtual bool getParameterProperties(VstInt32 /*index*/, VstParameterProperties* /*p*/) {
-        return false;
-    }
+    virtual bool getParameterProperties(VstInt32 /*index*/, VstParameterProperties* /*p*/) { return false; }
     virtual bool beginEdit(VstInt32 index);
     virtual bool endEdit(VstInt32 index);
-    virtual bool getProgramNameIndexed(VstInt32 /*category*/, VstInt32 /*index*/,
-                                       char* /*text*/) {
+    virtual bool getProgramNameIndexed(VstInt32 /*category*/, VstInt32 /*index*/, char* /*text*/) {
         return false;
     }
     virtual bool beginSetProgram() { return false; }
@@ -175,12 +160,8 @@ public:
     virtual VstInt32 updateBlockSize();
     virtual VstInt32 getInputLatency();
     virtual VstInt32 getOutputLatency();
-    virtual bool getInputProperties(VstInt32 /*index*/, VstPinProperties* /*properties*/) {
-        return false;
-    }
-    virtual bool getOutputProperties(VstInt32 /*index*/, VstPinProperties* /*properties*/) {
-        return false;
-    }
+    virtual bool getInputProperties(VstInt32 /*index*/, VstPinProperties* /*properties*/) { return false; }
+    virtual bool getOutputProperties(VstInt32 /*index*/, VstPinProperties* /*properties*/) { return false; }
     virtual bool setSpeakerArrangement(VstSpeakerArrangement* /*pluginInput*/,
                                        VstSpeakerArrangement* /*pluginOutput*/) {
         return false;
@@ -204,8 +185,7 @@ public:
     virtual bool getHostVendorString(char* text);
     virtual bool getHostProductString(char* text);
     virtual VstInt32 getHostVendorVersion();
-    virtual VstIntPtr hostVendorSpecific(VstInt32 lArg1, VstIntPtr lArg2, void* ptrArg,
-                                         float floatArg);
+    virtual VstIntPtr hostVendorSpecific(VstInt32 lArg1, VstIntPtr lArg2, void* ptrArg, float floatArg);
     virtual VstInt32 canHostDo(char* text);
     virtual VstInt32 getHostLanguage();
     virtual void isSynth(bool state = true) { setFlag(effFlagsIsSynth, state); }
@@ -223,14 +203,9 @@ public:
     virtual VstInt32 canDo(char* /*text*/) { return 0; }
     virtual VstInt32 getVstVersion() { return kVstVersion; }
     virtual VstPlugCategory getPlugCategory();
-    virtual VstInt32 getMidiProgramName(VstInt32 /*channel*/, MidiProgramName* /*name*/) {
-        return 0;
-    }
-    virtual VstInt32 getCurrentMidiProgram(VstInt32 /*channel*/, MidiProgramName* /*name*/) {
-        return -1;
-    }
-    virtual VstInt32 getMidiProgramCategory(VstInt32 /*channel*/,
-                                            MidiProgramCategory* /*category*/) {
+    virtual VstInt32 getMidiProgramName(VstInt32 /*channel*/, MidiProgramName* /*name*/) { return 0; }
+    virtual VstInt32 getCurrentMidiProgram(VstInt32 /*channel*/, MidiProgramName* /*name*/) { return -1; }
+    virtual VstInt32 getMidiProgramCategory(VstInt32 /*channel*/, MidiProgramCategory* /*category*/) {
         return 0;
     }
     virtual bool hasMidiProgramsChanged(VstInt32 /*channel*/) { return false; }
@@ -244,15 +219,12 @@ public:
     virtual bool deallocateArrangement(VstSpeakerArrangement** arrangement);
     virtual bool copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* from);
     virtual bool matchArrangement(VstSpeakerArrangement** to, VstSpeakerArrangement* from);
-    virtual bool offlineRead(VstOfflineTask* offline, VstOfflineOption option,
-                             bool readSource = true);
+    virtual bool offlineRead(VstOfflineTask* offline, VstOfflineOption option, bool readSource = true);
     virtual bool offlineWrite(VstOfflineTask* offline, VstOfflineOption option);
-    virtual bool offlineStart(VstAudioFile* ptr, VstInt32 numAudioFiles,
-                              VstInt32 numNewAudioFiles);
+    virtual bool offlineStart(VstAudioFile* ptr, VstInt32 numAudioFiles, VstInt32 numNewAudioFiles);
     virtual VstInt32 offlineGetCurrentPass();
     virtual VstInt32 offlineGetCurrentMetaPass();
-    virtual bool offlineNotify(VstAudioFile* /*ptr*/, VstInt32 /*numAudioFiles*/,
-                               bool /*start*/) {
+    virtual bool offlineNotify(VstAudioFile* /*ptr*/, VstInt32 /*numAudioFiles*/, bool /*start*/) {
         return false;
     }
     virtual bool offlinePrepare(VstOfflineTask* /*offline*/, VstInt32 /*count*/) { return false; }
@@ -272,12 +244,8 @@ public:
     virtual void inputConnectedDeprecated(VstInt32 /*index*/, bool /*state*/) {}
     virtual void outputConnectedDeprecated(VstInt32 /*index*/, bool /*state*/) {}
     virtual VstInt32 willProcessReplacingDeprecated();
-    virtual void wantAsyncOperationDeprecated(bool state = true) {
-        setFlag(effFlagsExtIsAsync, state);
-    }
-    virtual void hasExternalBufferDeprecated(bool state = true) {
-        setFlag(effFlagsExtHasBuffer, state);
-    }
+    virtual void wantAsyncOperationDeprecated(bool state = true) { setFlag(effFlagsExtIsAsync, state); }
+    virtual void hasExternalBufferDeprecated(bool state = true) { setFlag(effFlagsExtHasBuffer, state); }
     virtual VstInt32 reportCurrentPositionDeprecated() { return 0; }
     virtual float* reportDestinationBufferDeprecated() { return nullptr; }
     virtual void setOutputSamplerateDeprecated(float samplerate);

@@ -2,14 +2,12 @@
 
 #include "plugin/audioeffect.h"
 
-VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                                   float opt) {
+VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     const char* name = vst_opcode_name_v2(opcode);
     trace("AudioEffectX", name, opcode, index, value, ptr, opt);
     // Opcodes this table does not name (VST 1 ones and deprecated ones) go on to
     // the VST 1 dispatcher, which prints its own line.
-    if (std::strcmp(name, "UNKNOWN") == 0)
-        return AudioEffect::dispatcher(opcode, index, value, ptr, opt);
+    if (std::strcmp(name, "UNKNOWN") == 0) return AudioEffect::dispatcher(opcode, index, value, ptr, opt);
 
     char* text = static_cast<char*>(ptr);
     switch (opcode) {
@@ -27,17 +25,13 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
             return getOutputProperties(index, static_cast<VstPinProperties*>(ptr)) ? 1 : 0;
         case effGetPlugCategory: return getPlugCategory();
         case effOfflineNotify:
-            return offlineNotify(static_cast<VstAudioFile*>(ptr), static_cast<VstInt32>(value),
-                                 index != 0)
+            return offlineNotify(static_cast<VstAudioFile*>(ptr), static_cast<VstInt32>(value), index != 0)
                        ? 1
                        : 0;
         case effOfflinePrepare:
-            return offlinePrepare(static_cast<VstOfflineTask*>(ptr), static_cast<VstInt32>(value))
-                       ? 1
-                       : 0;
+            return offlinePrepare(static_cast<VstOfflineTask*>(ptr), static_cast<VstInt32>(value)) ? 1 : 0;
         case effOfflineRun:
-            return offlineRun(static_cast<VstOfflineTask*>(ptr), static_cast<VstInt32>(value)) ? 1
-                                                                                               : 0;
+            return offlineRun(static_cast<VstOfflineTask*>(ptr), static_cast<VstInt32>(value)) ? 1 : 0;
         case effProcessVarIo: return processVariableIo(static_cast<VstVariableIo*>(ptr)) ? 1 : 0;
         case effSetSpeakerArrangement:
             return setSpeakerArrangement(reinterpret_cast<VstSpeakerArrangement*>(value),
@@ -62,8 +56,7 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
         case effGetTailSize: return getGetTailSize();
         case effGetParameterProperties:
             if (!ptr) return 0;
-            return getParameterProperties(index, static_cast<VstParameterProperties*>(ptr)) ? 1
-                                                                                            : 0;
+            return getParameterProperties(index, static_cast<VstParameterProperties*>(ptr)) ? 1 : 0;
         case effGetVstVersion: return getVstVersion();
         case effEditKeyDown:
         case effEditKeyUp: {
@@ -72,21 +65,18 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
             key.character = index;
             key.virt = static_cast<unsigned char>(value);
             key.modifier = static_cast<unsigned char>(static_cast<int>(opt));
-            return (opcode == effEditKeyDown ? editor->onKeyDown(key) : editor->onKeyUp(key)) ? 1
-                                                                                               : 0;
+            return (opcode == effEditKeyDown ? editor->onKeyDown(key) : editor->onKeyUp(key)) ? 1 : 0;
         }
         case effSetEditKnobMode:
             if (!editor) return 0;
             return editor->setKnobMode(static_cast<VstInt32>(value)) ? 1 : 0;
-        case effGetMidiProgramName:
-            return getMidiProgramName(index, static_cast<MidiProgramName*>(ptr));
+        case effGetMidiProgramName: return getMidiProgramName(index, static_cast<MidiProgramName*>(ptr));
         case effGetCurrentMidiProgram:
             return getCurrentMidiProgram(index, static_cast<MidiProgramName*>(ptr));
         case effGetMidiProgramCategory:
             return getMidiProgramCategory(index, static_cast<MidiProgramCategory*>(ptr));
         case effHasMidiProgramsChanged: return hasMidiProgramsChanged(index) ? 1 : 0;
-        case effGetMidiKeyName:
-            return getMidiKeyName(index, static_cast<MidiKeyName*>(ptr)) ? 1 : 0;
+        case effGetMidiKeyName: return getMidiKeyName(index, static_cast<MidiKeyName*>(ptr)) ? 1 : 0;
         case effBeginSetProgram: return beginSetProgram() ? 1 : 0;
         case effEndSetProgram: return endSetProgram() ? 1 : 0;
         case effGetSpeakerArrangement:
@@ -99,13 +89,11 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
             return getNextShellPlugin(text);
         case effStartProcess: return startProcess();
         case effStopProcess: return stopProcess();
-        case effSetTotalSampleToProcess:
-            return setTotalSampleToProcess(static_cast<VstInt32>(value));
+        case effSetTotalSampleToProcess: return setTotalSampleToProcess(static_cast<VstInt32>(value));
         case effSetPanLaw: return setPanLaw(static_cast<VstInt32>(value), opt) ? 1 : 0;
         case effBeginLoadBank: return beginLoadBank(static_cast<VstPatchChunkInfo*>(ptr));
         case effBeginLoadProgram: return beginLoadProgram(static_cast<VstPatchChunkInfo*>(ptr));
-        case effSetProcessPrecision:
-            return setProcessPrecision(static_cast<VstInt32>(value)) ? 1 : 0;
+        case effSetProcessPrecision: return setProcessPrecision(static_cast<VstInt32>(value)) ? 1 : 0;
         case effGetNumMidiInputChannels: return getNumMidiInputChannels();
         case effGetNumMidiOutputChannels: return getNumMidiOutputChannels();
         default: return 0;
@@ -117,9 +105,7 @@ void AudioEffectX::resume() {
     if ((cEffect.flags & effFlagsIsSynth) || canDo(midi) == 1) wantEventsDeprecated(1);
 }
 
-bool AudioEffectX::beginEdit(VstInt32 index) {
-    return callHost(audioMasterBeginEdit, index) != 0;
-}
+bool AudioEffectX::beginEdit(VstInt32 index) { return callHost(audioMasterBeginEdit, index) != 0; }
 
 bool AudioEffectX::endEdit(VstInt32 index) { return callHost(audioMasterEndEdit, index) != 0; }
 
@@ -180,8 +166,7 @@ VstInt32 AudioEffectX::getHostVendorVersion() {
     return static_cast<VstInt32>(callHost(audioMasterGetVendorVersion));
 }
 
-VstIntPtr AudioEffectX::hostVendorSpecific(VstInt32 lArg1, VstIntPtr lArg2, void* ptrArg,
-                                           float floatArg) {
+VstIntPtr AudioEffectX::hostVendorSpecific(VstInt32 lArg1, VstIntPtr lArg2, void* ptrArg, float floatArg) {
     return callHost(audioMasterVendorSpecific, lArg1, lArg2, ptrArg, floatArg);
 }
 
@@ -190,13 +175,9 @@ VstInt32 AudioEffectX::canHostDo(char* text) {
     return callHost(audioMasterCanDo, 0, 0, text) == 1 ? 1 : 0;
 }
 
-VstInt32 AudioEffectX::getHostLanguage() {
-    return static_cast<VstInt32>(callHost(audioMasterGetLanguage));
-}
+VstInt32 AudioEffectX::getHostLanguage() { return static_cast<VstInt32>(callHost(audioMasterGetLanguage)); }
 
-void* AudioEffectX::getDirectory() {
-    return reinterpret_cast<void*>(callHost(audioMasterGetDirectory));
-}
+void* AudioEffectX::getDirectory() { return reinterpret_cast<void*>(callHost(audioMasterGetDirectory)); }
 
 VstPlugCategory AudioEffectX::getPlugCategory() {
     return (cEffect.flags & effFlagsIsSynth) ? kPlugCategSynth : kPlugCategUnknown;
@@ -229,9 +210,7 @@ bool AudioEffectX::deallocateArrangement(VstSpeakerArrangement** arrangement) {
 
 bool AudioEffectX::copySpeaker(VstSpeakerProperties*, VstSpeakerProperties*) { return false; }
 
-bool AudioEffectX::matchArrangement(VstSpeakerArrangement**, VstSpeakerArrangement*) {
-    return false;
-}
+bool AudioEffectX::matchArrangement(VstSpeakerArrangement**, VstSpeakerArrangement*) { return false; }
 
 bool AudioEffectX::offlineRead(VstOfflineTask* offline, VstOfflineOption option, bool readSource) {
     return callHost(audioMasterOfflineRead, readSource ? 1 : 0, option, offline) != 0;
@@ -241,8 +220,7 @@ bool AudioEffectX::offlineWrite(VstOfflineTask* offline, VstOfflineOption option
     return callHost(audioMasterOfflineWrite, 0, option, offline) != 0;
 }
 
-bool AudioEffectX::offlineStart(VstAudioFile* ptr, VstInt32 numAudioFiles,
-                                VstInt32 numNewAudioFiles) {
+bool AudioEffectX::offlineStart(VstAudioFile* ptr, VstInt32 numAudioFiles, VstInt32 numNewAudioFiles) {
     return callHost(audioMasterOfflineStart, numNewAudioFiles, numAudioFiles, ptr) != 0;
 }
 
@@ -254,9 +232,7 @@ VstInt32 AudioEffectX::offlineGetCurrentMetaPass() {
     return static_cast<VstInt32>(callHost(audioMasterOfflineGetCurrentMetaPass));
 }
 
-void AudioEffectX::wantEventsDeprecated(VstInt32 filter) {
-    callHost(audioMasterWantMidi, 0, filter);
-}
+void AudioEffectX::wantEventsDeprecated(VstInt32 filter) { callHost(audioMasterWantMidi, 0, filter); }
 
 VstInt32 AudioEffectX::tempoAtDeprecated(VstInt32 pos) {
     return static_cast<VstInt32>(callHost(audioMasterTempoAt, 0, pos));
@@ -289,13 +265,11 @@ void AudioEffectX::setOutputSamplerateDeprecated(float samplerate) {
 }
 
 VstSpeakerArrangement* AudioEffectX::getInputSpeakerArrangementDeprecated() {
-    return reinterpret_cast<VstSpeakerArrangement*>(
-        callHost(audioMasterGetInputSpeakerArrangement));
+    return reinterpret_cast<VstSpeakerArrangement*>(callHost(audioMasterGetInputSpeakerArrangement));
 }
 
 VstSpeakerArrangement* AudioEffectX::getOutputSpeakerArrangementDeprecated() {
-    return reinterpret_cast<VstSpeakerArrangement*>(
-        callHost(audioMasterGetOutputSpeakerArrangement));
+    return reinterpret_cast<VstSpeakerArrangement*>(callHost(audioMasterGetOutputSpeakerArrangement));
 }
 
 void* AudioEffectX::openWindowDeprecated(VstWindow* window) {

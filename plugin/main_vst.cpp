@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr float kFullScale = 1073741824.0f;         // 2^30: the chain's ±1.0
+constexpr float kFullScale = 1073741824.0f;  // 2^30: the chain's ±1.0
 constexpr float kInvFullScale = 1.0f / 1073741824.0f;
 
 // Copies text into a field of `field` bytes, cleared first; at most field - 1
@@ -58,6 +58,8 @@ QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
     setNumInputs(1);
     setNumOutputs(2);
     setUniqueID(kUniqueID);
+    // No editor is attached until its window exists, so hosts are not offered
+    // one they could not open.
 }
 
 QZ_Main_Vst::~QZ_Main_Vst() { destroy(); }
@@ -127,8 +129,8 @@ void QZ_Main_Vst::setParameter(VstInt32 index, float x) {
         }
         case KIND_ON_OFF: p.store_int(x > 0.5f ? 1 : 0); break;
         case KIND_INT:
-            p.store_int(QZ_trunc_to_int(p.minimum + static_cast<double>(x) *
-                                                        (p.maximum - p.minimum + 0.999999999)));
+            p.store_int(
+                QZ_trunc_to_int(p.minimum + static_cast<double>(x) * (p.maximum - p.minimum + 0.999999999)));
             break;
         default: break;
     }
@@ -152,9 +154,7 @@ float QZ_Main_Vst::getParameter(VstInt32 index) {
     }
 }
 
-void QZ_Main_Vst::getProgramName(char* name) {
-    put_field(name, kVstMaxProgNameLen, "Default program");
-}
+void QZ_Main_Vst::getProgramName(char* name) { put_field(name, kVstMaxProgNameLen, "Default program"); }
 
 void QZ_Main_Vst::getParameterLabel(VstInt32 index, char* label) {
     char buf[64] = {};

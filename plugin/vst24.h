@@ -18,18 +18,15 @@ using VstIntPtr = std::intptr_t;
 
 struct AEffect;
 
-using audioMasterCallback = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode,
-                                                     VstInt32 index, VstIntPtr value, void* ptr,
-                                                     float opt);
-using AEffectDispatcherProc = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode,
-                                                       VstInt32 index, VstIntPtr value,
-                                                       void* ptr, float opt);
+using audioMasterCallback = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index,
+                                                    VstIntPtr value, void* ptr, float opt);
+using AEffectDispatcherProc = VstIntPtr(VSTCALLBACK*)(AEffect* effect, VstInt32 opcode, VstInt32 index,
+                                                      VstIntPtr value, void* ptr, float opt);
 using AEffectProcessProc = void(VSTCALLBACK*)(AEffect* effect, float** inputs, float** outputs,
-                                               VstInt32 sampleFrames);
-using AEffectProcessDoubleProc = void(VSTCALLBACK*)(AEffect* effect, double** inputs,
-                                                     double** outputs, VstInt32 sampleFrames);
-using AEffectSetParameterProc = void(VSTCALLBACK*)(AEffect* effect, VstInt32 index,
-                                                    float parameter);
+                                              VstInt32 sampleFrames);
+using AEffectProcessDoubleProc = void(VSTCALLBACK*)(AEffect* effect, double** inputs, double** outputs,
+                                                    VstInt32 sampleFrames);
+using AEffectSetParameterProc = void(VSTCALLBACK*)(AEffect* effect, VstInt32 index, float parameter);
 using AEffectGetParameterProc = float(VSTCALLBACK*)(AEffect* effect, VstInt32 index);
 
 constexpr VstInt32 kVstVersion = 2400;
@@ -42,8 +39,8 @@ constexpr VstInt32 VstFourCC(char a, char b, char c, char d) {
                                  static_cast<std::uint32_t>(static_cast<unsigned char>(d)));
 }
 
-constexpr VstInt32 kEffectMagic = VstFourCC('V', 's', 't', 'P');  // 0x56737450
-constexpr VstInt32 kEffectIdentify = VstFourCC('N', 'v', 'E', 'f');  // 0x4E764566
+constexpr VstInt32 kEffectMagic = VstFourCC('V', 's', 't', 'P');      // 0x56737450
+constexpr VstInt32 kEffectIdentify = VstFourCC('N', 'v', 'E', 'f');   // 0x4E764566
 constexpr VstInt32 kDefaultUniqueID = VstFourCC('N', 'o', 'E', 'f');  // 0x4E6F4566
 
 struct AEffect {
@@ -75,22 +72,20 @@ struct AEffect {
 static_assert(sizeof(void*) != 8 || sizeof(AEffect) == 192, "AEffect layout (64-bit)");
 static_assert(sizeof(void*) != 4 || sizeof(AEffect) == 144, "AEffect layout (32-bit)");
 static_assert(sizeof(void*) != 8 || offsetof(AEffect, uniqueID) == 112, "AEffect.uniqueID");
-static_assert(sizeof(void*) != 8 || offsetof(AEffect, processReplacing) == 120,
-              "AEffect.processReplacing");
-static_assert(sizeof(void*) != 4 || offsetof(AEffect, processReplacing) == 80,
-              "AEffect.processReplacing");
+static_assert(sizeof(void*) != 8 || offsetof(AEffect, processReplacing) == 120, "AEffect.processReplacing");
+static_assert(sizeof(void*) != 4 || offsetof(AEffect, processReplacing) == 80, "AEffect.processReplacing");
 
 enum VstAEffectFlags : VstInt32 {
     effFlagsHasEditor = 1 << 0,
-    effFlagsHasClip = 1 << 1,       // deprecated
-    effFlagsHasVu = 1 << 2,         // deprecated
-    effFlagsCanMono = 1 << 3,       // deprecated
+    effFlagsHasClip = 1 << 1,  // deprecated
+    effFlagsHasVu = 1 << 2,    // deprecated
+    effFlagsCanMono = 1 << 3,  // deprecated
     effFlagsCanReplacing = 1 << 4,
     effFlagsProgramChunks = 1 << 5,
     effFlagsIsSynth = 1 << 8,
     effFlagsNoSoundInStop = 1 << 9,
-    effFlagsExtIsAsync = 1 << 10,   // deprecated
-    effFlagsExtHasBuffer = 1 << 11, // deprecated
+    effFlagsExtIsAsync = 1 << 10,    // deprecated
+    effFlagsExtHasBuffer = 1 << 11,  // deprecated
     effFlagsCanDoubleReplacing = 1 << 12,
 };
 
@@ -130,14 +125,14 @@ enum AEffectXOpcodes : VstInt32 {
     effString2Parameter,
     effGetNumProgramCategories,  // deprecated
     effGetProgramNameIndexed,
-    effCopyProgram,              // deprecated
-    effConnectInput,             // deprecated
-    effConnectOutput,            // deprecated
+    effCopyProgram,    // deprecated
+    effConnectInput,   // deprecated
+    effConnectOutput,  // deprecated
     effGetInputProperties,
     effGetOutputProperties,
     effGetPlugCategory,
-    effGetCurrentPosition,       // deprecated
-    effGetDestinationBuffer,     // deprecated
+    effGetCurrentPosition,    // deprecated
+    effGetDestinationBuffer,  // deprecated
     effOfflineNotify,
     effOfflinePrepare,
     effOfflineRun,
@@ -146,18 +141,18 @@ enum AEffectXOpcodes : VstInt32 {
     effSetBlockSizeAndSampleRate,  // deprecated
     effSetBypass,
     effGetEffectName,
-    effGetErrorText,             // deprecated
+    effGetErrorText,  // deprecated
     effGetVendorString,
     effGetProductString,
     effGetVendorVersion,
     effVendorSpecific,
     effCanDo,
     effGetTailSize,
-    effIdle,                     // deprecated
-    effGetIcon,                  // deprecated
-    effSetViewPosition,          // deprecated
+    effIdle,             // deprecated
+    effGetIcon,          // deprecated
+    effSetViewPosition,  // deprecated
     effGetParameterProperties,
-    effKeysRequired,             // deprecated
+    effKeysRequired,  // deprecated
     effGetVstVersion,
     effEditKeyDown,
     effEditKeyUp,
@@ -182,8 +177,7 @@ enum AEffectXOpcodes : VstInt32 {
     effGetNumMidiOutputChannels,  // 79
 };
 static_assert(effGetNumMidiOutputChannels == 79, "opcode numbering");
-static_assert(effGetVstVersion == 58 && effCanDo == 51 && effGetPlugCategory == 35,
-              "opcode numbering");
+static_assert(effGetVstVersion == 58 && effCanDo == 51 && effGetPlugCategory == 35, "opcode numbering");
 
 // Plug-in -> host opcodes.
 enum AudioMasterOpcodes : VstInt32 {
@@ -198,20 +192,20 @@ enum AudioMasterOpcodesX : VstInt32 {
     audioMasterWantMidi = audioMasterPinConnected + 2,  // 6, deprecated
     audioMasterGetTime,
     audioMasterProcessEvents,
-    audioMasterSetTime,                     // deprecated
-    audioMasterTempoAt,                     // deprecated
-    audioMasterGetNumAutomatableParameters, // deprecated
-    audioMasterGetParameterQuantization,    // deprecated
+    audioMasterSetTime,                      // deprecated
+    audioMasterTempoAt,                      // deprecated
+    audioMasterGetNumAutomatableParameters,  // deprecated
+    audioMasterGetParameterQuantization,     // deprecated
     audioMasterIOChanged,
-    audioMasterNeedIdle,                    // deprecated
+    audioMasterNeedIdle,  // deprecated
     audioMasterSizeWindow,
     audioMasterGetSampleRate,
     audioMasterGetBlockSize,
     audioMasterGetInputLatency,
     audioMasterGetOutputLatency,
-    audioMasterGetPreviousPlug,             // deprecated
-    audioMasterGetNextPlug,                 // deprecated
-    audioMasterWillReplaceOrAccumulate,     // deprecated
+    audioMasterGetPreviousPlug,          // deprecated
+    audioMasterGetNextPlug,              // deprecated
+    audioMasterWillReplaceOrAccumulate,  // deprecated
     audioMasterGetCurrentProcessLevel,
     audioMasterGetAutomationState,
     audioMasterOfflineStart,
@@ -219,17 +213,17 @@ enum AudioMasterOpcodesX : VstInt32 {
     audioMasterOfflineWrite,
     audioMasterOfflineGetCurrentPass,
     audioMasterOfflineGetCurrentMetaPass,
-    audioMasterSetOutputSampleRate,         // deprecated
-    audioMasterGetOutputSpeakerArrangement, // deprecated
+    audioMasterSetOutputSampleRate,          // deprecated
+    audioMasterGetOutputSpeakerArrangement,  // deprecated
     audioMasterGetVendorString,
     audioMasterGetProductString,
     audioMasterGetVendorVersion,
     audioMasterVendorSpecific,
-    audioMasterSetIcon,                     // deprecated
+    audioMasterSetIcon,  // deprecated
     audioMasterCanDo,
     audioMasterGetLanguage,
-    audioMasterOpenWindow,                  // deprecated
-    audioMasterCloseWindow,                 // deprecated
+    audioMasterOpenWindow,   // deprecated
+    audioMasterCloseWindow,  // deprecated
     audioMasterGetDirectory,
     audioMasterUpdateDisplay,
     audioMasterBeginEdit,

@@ -3,8 +3,7 @@
 
 #include "plugin/main_vst.h"
 
-extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(
-    audioMasterCallback audioMaster) {
+extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback audioMaster) {
     if (!audioMaster) return nullptr;
     // A host that answers 0 is too old for this interface.
     if (audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;

@@ -67,8 +67,7 @@ Module::~Module() {
 
 // ---------------------------------------------------------------- Plugin
 
-std::unique_ptr<Plugin> Plugin::create(const Module& module, const Options& options,
-                                       std::string* error) {
+std::unique_ptr<Plugin> Plugin::create(const Module& module, const Options& options, std::string* error) {
     if (!module.entry()) {
         set_error(error, "module has no entry");
         return nullptr;
@@ -98,8 +97,8 @@ Plugin::~Plugin() {
     }
 }
 
-VstIntPtr VSTCALLBACK Plugin::host_callback(AEffect* effect, VstInt32 opcode, VstInt32 index,
-                                            VstIntPtr value, void* ptr, float opt) {
+VstIntPtr VSTCALLBACK Plugin::host_callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                            void* ptr, float opt) {
     Plugin* self = nullptr;
     if (effect && effect->resvd1) self = reinterpret_cast<Plugin*>(effect->resvd1);
     if (!self) self = t_creating;
@@ -137,8 +136,7 @@ VstIntPtr Plugin::answer(VstInt32 opcode, VstInt32, VstIntPtr, void* ptr, float)
     }
 }
 
-VstIntPtr Plugin::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
-                           float opt) {
+VstIntPtr Plugin::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     if (!effect_) return 0;
     return effect_->dispatcher(effect_, opcode, index, value, ptr, opt);
 }
@@ -147,9 +145,7 @@ void Plugin::set_parameter(VstInt32 index, float value) {
     if (effect_) effect_->setParameter(effect_, index, value);
 }
 
-float Plugin::get_parameter(VstInt32 index) {
-    return effect_ ? effect_->getParameter(effect_, index) : 0.0f;
-}
+float Plugin::get_parameter(VstInt32 index) { return effect_ ? effect_->getParameter(effect_, index) : 0.0f; }
 
 Text Plugin::text(VstInt32 opcode, VstInt32 index, std::size_t limit, VstIntPtr value) {
     constexpr unsigned char kFill = 0xA5;
@@ -193,8 +189,8 @@ void Plugin::process(const float* input, float* left, float* right, VstInt32 fra
     effect_->processReplacing(effect_, in, out, frames);
 }
 
-void Plugin::render(const std::vector<float>& input, std::vector<float>& left,
-                    std::vector<float>& right, VstInt32 block_size) {
+void Plugin::render(const std::vector<float>& input, std::vector<float>& left, std::vector<float>& right,
+                    VstInt32 block_size) {
     left.assign(input.size(), 0.0f);
     right.assign(input.size(), 0.0f);
     if (block_size <= 0) block_size = 1;

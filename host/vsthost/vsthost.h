@@ -78,8 +78,8 @@ public:
     AEffect* effect() const { return effect_; }
     bool closed() const { return effect_ == nullptr; }
 
-    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
-                       void* ptr = nullptr, float opt = 0.0f);
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
+                       float opt = 0.0f);
     void set_parameter(VstInt32 index, float value);
     float get_parameter(VstInt32 index);
 
@@ -87,12 +87,8 @@ public:
     // overlong answer is seen instead of corrupting memory.
     Text text(VstInt32 opcode, VstInt32 index, std::size_t limit, VstIntPtr value = 0);
     Text parameter_name(VstInt32 index) { return text(effGetParamName, index, kVstMaxParamStrLen); }
-    Text parameter_display(VstInt32 index) {
-        return text(effGetParamDisplay, index, kVstMaxParamStrLen);
-    }
-    Text parameter_label(VstInt32 index) {
-        return text(effGetParamLabel, index, kVstMaxParamStrLen);
-    }
+    Text parameter_display(VstInt32 index) { return text(effGetParamDisplay, index, kVstMaxParamStrLen); }
+    Text parameter_label(VstInt32 index) { return text(effGetParamLabel, index, kVstMaxParamStrLen); }
 
     // What a host does before audio: effOpen, rate, block size, resume, start.
     void start(float sample_rate, VstInt32 block_size);
@@ -105,8 +101,8 @@ public:
     // Runs a whole signal through processReplacing in host blocks of block_size
     // frames (the last one shorter); returns the left output (checks that the
     // right one equals it are the caller's).
-    void render(const std::vector<float>& input, std::vector<float>& left,
-                std::vector<float>& right, VstInt32 block_size);
+    void render(const std::vector<float>& input, std::vector<float>& left, std::vector<float>& right,
+                VstInt32 block_size);
 
     // effClose; the effect must not be used afterwards. Returns the result.
     VstIntPtr close();

@@ -26,8 +26,9 @@ inline void note() {
 
 #if ZELO_SANITIZED
 // The runtime's hook interface (declared here: gcc ships no header for it).
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*malloc_hook)(const volatile void*, std::size_t), void (*free_hook)(const volatile void*));
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
+                                                                             std::size_t),
+                                                         void (*free_hook)(const volatile void*));
 namespace {
 void on_malloc(const volatile void*, std::size_t) { note(); }
 void on_free(const volatile void*) {}

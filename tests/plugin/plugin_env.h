@@ -65,10 +65,8 @@ struct LowpassModel {
         if (f != 0 && clock != 0) k = coefficient(f, clock);
     }
     std::int32_t step(std::int32_t x) {
-        const std::uint32_t u =
-            static_cast<std::uint32_t>(x) - static_cast<std::uint32_t>(y) + 0x80000000u;
-        const std::uint32_t h =
-            static_cast<std::uint32_t>((static_cast<std::uint64_t>(u) * k) >> 32);
+        const std::uint32_t u = static_cast<std::uint32_t>(x) - static_cast<std::uint32_t>(y) + 0x80000000u;
+        const std::uint32_t h = static_cast<std::uint32_t>((static_cast<std::uint64_t>(u) * k) >> 32);
         y = static_cast<std::int32_t>(static_cast<std::uint32_t>(y) + h - (k >> 1));
         return y;
     }

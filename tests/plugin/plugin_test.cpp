@@ -37,7 +37,8 @@ void expect_model(Plugin& p, LowpassModel model, const std::vector<float>& in, V
     const std::vector<float> want = model.run(in);
     std::size_t bad = 0;
     for (std::size_t i = 0; i < in.size(); ++i) {
-        if (std::memcmp(&l[i], &want[i], sizeof(float)) != 0 || std::memcmp(&r[i], &l[i], sizeof(float)) != 0) {
+        if (std::memcmp(&l[i], &want[i], sizeof(float)) != 0 ||
+            std::memcmp(&r[i], &l[i], sizeof(float)) != 0) {
             if (bad++ < 5)
                 ADD_FAILURE() << "sample " << i << ": left " << l[i] << " right " << r[i] << " model "
                               << want[i];
@@ -201,9 +202,10 @@ TEST(PluginDispatcher, CloseReturnsOneAndDestroysTheEffect) {
 TEST(PluginDispatcher, TextOpcodesAcceptANullBuffer) {
     auto p = Plugin::create(module());
     ASSERT_TRUE(p);
-    for (VstInt32 op : std::initializer_list<VstInt32>{effGetProgramName, effGetParamLabel, effGetParamDisplay, effGetParamName,
-                        effGetEffectName, effGetVendorString, effGetProductString,
-                        effGetProgramNameIndexed, effGetChunk, effSetProgramName})
+    for (VstInt32 op : std::initializer_list<VstInt32>{
+             effGetProgramName, effGetParamLabel, effGetParamDisplay, effGetParamName, effGetEffectName,
+             effGetVendorString, effGetProductString, effGetProgramNameIndexed, effGetChunk,
+             effSetProgramName})
         EXPECT_EQ(p->dispatch(op, 0, 0, nullptr), 0) << op;
 }
 
@@ -234,8 +236,8 @@ TEST(PluginParameters, KnobValuesAndCutoffsFromTheHostValue) {
         const char* display;
         int cutoff;
     };
-    for (const Case& c : {Case{0.0f, "20.0000", 20}, Case{0.5f, "10010.0", 5015},
-                          Case{1.0f, "20000.0", 20000}}) {
+    for (const Case& c :
+         {Case{0.0f, "20.0000", 20}, Case{0.5f, "10010.0", 5015}, Case{1.0f, "20000.0", 20000}}) {
         auto p = started();
         p->set_parameter(1, c.x);
         EXPECT_EQ(p->get_parameter(1), c.x);
@@ -368,10 +370,10 @@ TEST(PluginProcess, InputIsClippedToFullScaleAndNaNIsNegative) {
     p->process(warm.data(), l.data(), r.data(), 512);  // the switch's crossfade block
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    std::vector<float> in = {1.5f, 1.0f, 1.0000001f, -1.0f, -1.0000001f, -3.0f, nan, -nan, inf, -inf,
-                             0.5f, -0.25f, 1e-10f, 3e38f, -3e38f};
-    std::vector<float> want = {1.0f, 1.0f, 1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, 1.0f, -1.0f,
-                               0.5f, -0.25f, 0.0f, 1.0f, -1.0f};
+    std::vector<float> in = {1.5f, 1.0f, 1.0000001f, -1.0f,  -1.0000001f, -3.0f, nan,   -nan,
+                             inf,  -inf, 0.5f,       -0.25f, 1e-10f,      3e38f, -3e38f};
+    std::vector<float> want = {1.0f, 1.0f,  1.0f, -1.0f,  -1.0f, -1.0f, -1.0f, -1.0f,
+                               1.0f, -1.0f, 0.5f, -0.25f, 0.0f,  1.0f,  -1.0f};
     l.assign(in.size(), 9.0f);
     r.assign(in.size(), 9.0f);
     p->process(in.data(), l.data(), r.data(), static_cast<VstInt32>(in.size()));
@@ -390,7 +392,8 @@ TEST(PluginProcess, ClippedInputFeedsTheFilter) {
     auto p = started();
     const float nan = std::numeric_limits<float>::quiet_NaN();
     std::vector<float> in(3000);
-    for (std::size_t i = 0; i < in.size(); ++i) in[i] = (i / 300) % 3 == 0 ? 4.0f : ((i / 300) % 3 == 1 ? nan : -9.0f);
+    for (std::size_t i = 0; i < in.size(); ++i)
+        in[i] = (i / 300) % 3 == 0 ? 4.0f : ((i / 300) % 3 == 1 ? nan : -9.0f);
     LowpassModel m;
     m.set(129, 44100);
     expect_model(*p, m, in, 512);
@@ -494,15 +497,18 @@ TEST(PluginTrace, DispatcherLinesAreWrittenAsFormatted) {
     p->dispatch(effGetVendorVersion, 3, 4, nullptr, 0.5f);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, std::string("AudioEffectX::dispatcher opcode=49 'effGetVendorVersion' index=3 "
-                               "value=4 ptr=0 opt=0.500000 ") + ext + "\n");
+                               "value=4 ptr=0 opt=0.500000 ") +
+                       ext + "\n");
 
     testing::internal::CaptureStdout();
     p->dispatch(effGetProgram);
     out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, std::string("AudioEffectX::dispatcher opcode=3 'UNKNOWN' index=0 value=0 ptr=0 "
-                               "opt=0.000000 ") + ext + "\n" +
+                               "opt=0.000000 ") +
+                       ext + "\n" +
                        "AudioEffect::dispatcher opcode=3 'effGetProgram' index=0 value=0 ptr=0 "
-                       "opt=0.000000 " + ext + "\nDISPATCH effGetProgram\n");
+                       "opt=0.000000 " +
+                       ext + "\nDISPATCH effGetProgram\n");
 
     // A deprecated opcode is unknown to both tables; numbers past 79 too.
     for (VstInt32 op : {9, 28, 57, 80, -1}) {
@@ -514,26 +520,30 @@ TEST(PluginTrace, DispatcherLinesAreWrittenAsFormatted) {
                            "AudioEffect::dispatcher opcode=" + std::to_string(op) +
                            " 'UNKNOWN' index=0 value=0 ptr=0 opt=0.000000 " + ext + "\n");
     }
-    for (auto [op, name] : {std::pair<VstInt32, const char*>{0, "effOpen"}, {24, "effSetChunk"},
-                            {19, "effEditIdle"}, {22, "effIdentify"}}) {
+    for (auto [op, name] : {std::pair<VstInt32, const char*>{0, "effOpen"},
+                            {24, "effSetChunk"},
+                            {19, "effEditIdle"},
+                            {22, "effIdentify"}}) {
         testing::internal::CaptureStdout();
         p->dispatch(op, 0, 0, nullptr, 0.0f);
         out = testing::internal::GetCapturedStdout();
-        EXPECT_NE(out.find(std::string("AudioEffect::dispatcher opcode=") + std::to_string(op) + " '" +
-                           name + "'"),
-                  std::string::npos)
+        EXPECT_NE(
+            out.find(std::string("AudioEffect::dispatcher opcode=") + std::to_string(op) + " '" + name + "'"),
+            std::string::npos)
             << out;
     }
     for (auto [op, name] : {std::pair<VstInt32, const char*>{25, "effProcessEvents"},
-                            {29, "effGetProgramNameIndexed"}, {56, "effGetParameterProperties"},
-                            {79, "effGetNumMidiOutputChannels"}, {51, "effCanDo"}}) {
+                            {29, "effGetProgramNameIndexed"},
+                            {56, "effGetParameterProperties"},
+                            {79, "effGetNumMidiOutputChannels"},
+                            {51, "effCanDo"}}) {
         testing::internal::CaptureStdout();
         p->dispatch(op, 0, 0, nullptr, 0.0f);
         out = testing::internal::GetCapturedStdout();
-        EXPECT_EQ(out.rfind(std::string("AudioEffectX::dispatcher opcode=") + std::to_string(op) + " '" +
-                                name + "'",
-                            0),
-                  0u)
+        EXPECT_EQ(
+            out.rfind(
+                std::string("AudioEffectX::dispatcher opcode=") + std::to_string(op) + " '" + name + "'", 0),
+            0u)
             << out;
         EXPECT_EQ(out.find("AudioEffect::"), std::string::npos) << out;
     }

@@ -22,8 +22,7 @@ TEST(SelfEntry, FoundInTheRunningProgram) {
     EXPECT_EQ(self->entry_name(), "VSTPluginMain");
     auto p = zelo::vsthost::Plugin::create(*self, &error);
     ASSERT_TRUE(p) << error;
-    EXPECT_EQ(p->text(effGetProductString, 0, kVstMaxProductStrLen).text,
-              "zelo.audio 1-st order low-pass");
+    EXPECT_EQ(p->text(effGetProductString, 0, kVstMaxProductStrLen).text, "zelo.audio 1-st order low-pass");
     p->start(44100.0f, 64);
     std::vector<float> in(100, 0.5f), l, r;
     p->render(in, l, r, 64);

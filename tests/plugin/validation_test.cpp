@@ -21,9 +21,13 @@ std::vector<float> noise(std::size_t n, std::uint32_t seed, float amp = 1.0f, bo
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> u(-amp, amp);
     std::uniform_int_distribution<int> pick(0, 199);
-    const float odd[] = {1e9f, -1e9f, std::numeric_limits<float>::infinity(),
+    const float odd[] = {1e9f,
+                         -1e9f,
+                         std::numeric_limits<float>::infinity(),
                          -std::numeric_limits<float>::infinity(),
-                         std::numeric_limits<float>::quiet_NaN(), 1.0f, -1.0f};
+                         std::numeric_limits<float>::quiet_NaN(),
+                         1.0f,
+                         -1.0f};
     std::vector<float> s(n);
     for (auto& x : s) {
         x = u(rng);
@@ -68,8 +72,8 @@ TEST(Validation, OpenAndCloseManyTimes) {
 }
 
 TEST(Validation, NoiseAtEveryRateAndBlockSize) {
-    const VstInt32 sizes[] = {1, 2, 3, 5, 16, 31, 32, 33, 64, 100, 127, 128, 255, 256,
-                              511, 512, 513, 1000, 1023, 1024, 1100, 2047, 2048, 4095, 4096};
+    const VstInt32 sizes[] = {1,   2,   3,   5,   16,   31,   32,   33,   64,   100,  127,  128, 255,
+                              256, 511, 512, 513, 1000, 1023, 1024, 1100, 2047, 2048, 4095, 4096};
     for (float rate : {44100.0f, 48000.0f, 96000.0f}) {
         const auto in = noise(12000, static_cast<std::uint32_t>(rate));
         std::vector<float> reference;
@@ -188,7 +192,12 @@ TEST(Validation, DispatcherStormWithArbitraryArguments) {
     std::mt19937 rng(31337);
     alignas(16) static char scratch[4096];
     const VstIntPtr odd_values[] = {0, 1, -1, 2, 512, 1 << 30, -(1 << 30), 0x7fffffff};
-    const float odd_opts[] = {0.0f, 1.0f, -1.0f, 44100.0f, 1e30f, -1e30f,
+    const float odd_opts[] = {0.0f,
+                              1.0f,
+                              -1.0f,
+                              44100.0f,
+                              1e30f,
+                              -1e30f,
                               std::numeric_limits<float>::quiet_NaN(),
                               std::numeric_limits<float>::infinity()};
     std::vector<float> in = noise(64, 3), l(64), r(64);
