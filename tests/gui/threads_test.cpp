@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "core/command.h"
@@ -11,6 +12,8 @@
 #include "gui/win.h"
 #include "tests/gui/gui_test_util.h"
 #include "tests/gui/panel.h"
+#include "tests/gui/xvfb.h"
+#include "gui/win_x11.h"
 
 using namespace gui_test;
 
@@ -77,4 +80,58 @@ TEST(Threads, HostThreadSetsValuesWhileTheWindowThreadPaintsAndPoints) {
     fresh.redraw({0, 0, Panel::W, Panel::H});
     EXPECT_TRUE(same_image(win.image, fresh.image));
     EXPECT_EQ(QZ_object_as<QZ_Wid_Text>(p.value_text)->text, text);
+}
+
+TEST(Threads, HostThreadRedrawsWhileTheWindowThreadPumpsX11Events) {
+    if (!Xvfb_Server::available()) GTEST_SKIP() << "no Xvfb binary";
+    ASSERT_TRUE(Panel::artwork_present());
+    ASSERT_TRUE(Xvfb_Server::get().running());
+    Display* dpy = nullptr;
+    for (int i = 0; i < 50 && !dpy; ++i) {
+        dpy = XOpenDisplay(Xvfb_Server::get().name().c_str());
+        if (!dpy) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_NE(dpy, nullptr);
+    const Window parent = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 300, 300, 0, 0, 0);
+    XMapWindow(dpy, parent);
+    XSync(dpy, False);
+    {
+        QZ_Win_X11 win(Panel::W, Panel::H, Xvfb_Server::get().name().c_str());
+        Panel p(true);
+        ASSERT_TRUE(p.ok && p.attach(win));
+        ASSERT_EQ(win.show(parent), parent);
+        const Window child = win.xwindow();
+        std::atomic<bool> stop{false};
+        std::thread window_thread([&] {
+            while (!stop) {
+                win.idle();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        for (int i = 0; i < 100; ++i) {
+            spcpp("QZ_Wid_Knob %o -val %f", p.knob, 20.0 + 199.0 * i);
+            spcpp("QZ_Wid_Text %o -text %s", p.value_text, (i % 2) ? "1 Hz" : "20000 Hz");
+            // Exposes and pointer moves arrive meanwhile on the window thread.
+            XEvent e{};
+            e.xexpose.type = Expose;
+            e.xexpose.window = child;
+            e.xexpose.width = Panel::W;
+            e.xexpose.height = Panel::H;
+            XSendEvent(dpy, child, False, 0, &e);
+            XEvent m{};
+            m.xmotion.type = MotionNotify;
+            m.xmotion.window = child;
+            m.xmotion.x = 98 + i % 5;
+            m.xmotion.y = 158;
+            m.xmotion.same_screen = True;
+            XSendEvent(dpy, child, False, 0, &m);
+            XFlush(dpy);
+        }
+        stop = true;
+        window_thread.join();
+        EXPECT_EQ(QZ_object_as<QZ_Wid_Knob>(p.knob)->position, QZ_trunc_to_int(264.0 * (20.0 + 199.0 * 99 - 20) / 19980));
+        win.show(0);
+    }
+    XDestroyWindow(dpy, parent);
+    XCloseDisplay(dpy);
 }
