@@ -1,6 +1,7 @@
 #include "gui/pic.h"
 
 #include <cstring>
+#include <new>
 
 #include "core/error.h"
 
@@ -27,8 +28,11 @@ void QZ_Pic_Base<TPix>::allocate(std::int32_t w, std::int32_t h) {
     pixels = nullptr;
     const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
     if (n > 0) {
-        storage_.reset(new TPix[n]);
+        // A widget sized absurdly by a command gets no picture rather than an
+        // exception in the middle of a paint.
+        storage_.reset(new (std::nothrow) TPix[n]);
         pixels = storage_.get();
+        if (!pixels) w = h = 0;
     }
     width = w;
     height = h;
