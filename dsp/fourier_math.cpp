@@ -215,6 +215,7 @@ __attribute__((target("avx2"))) void stages(std::int32_t* d, int s) {
             }
         }
     }
+    _mm256_zeroupper();  // no transition penalty for the SSE and x87 code that follows
 }
 
 }  // namespace avx
@@ -225,10 +226,11 @@ bool has_avx2() {
 }
 #endif
 
-inline std::int32_t clamp_ld(long double v) {
-    if (v >= 2147483647.0L) return INT32_MAX;
-    if (v <= -2147483648.0L) return INT32_MIN;
-    return static_cast<std::int32_t>(v);
+// Rounds to the nearest integer, ties to even (the default rounding mode), and
+// saturates to 32 bits. Every value here is far inside the range of long.
+inline std::int32_t round_ld(long double v) {
+    const long r = std::lrintl(v);
+    return static_cast<std::int32_t>(r > INT32_MAX ? INT32_MAX : (r < INT32_MIN ? INT32_MIN : r));
 }
 
 }  // namespace
@@ -281,11 +283,10 @@ void QZ_fourier_butterflies_reference(std::int32_t* d, int s, bool forward) {
                 if (forward) {
                     xr /= 2; xi /= 2; yr /= 2; yi /= 2;
                 }
-                // rintl rounds ties to even in the default rounding mode.
-                a[0] = clamp_ld(std::rintl(xr));
-                a[1] = clamp_ld(std::rintl(xi));
-                b[0] = clamp_ld(std::rintl(yr));
-                b[1] = clamp_ld(std::rintl(yi));
+                a[0] = round_ld(xr);
+                a[1] = round_ld(xi);
+                b[0] = round_ld(yr);
+                b[1] = round_ld(yi);
             }
         }
     }
