@@ -6,7 +6,7 @@
 
 #include "gui/win.h"
 
-const QZ_Font_Spec QZ_Wid_Text::default_font{"Tahoma", 13, true};
+const QZ_Font_Desc QZ_Wid_Text::default_font{"Tahoma", 13, true};
 
 QZ_Wid_Text::QZ_Wid_Text() = default;
 

@@ -9,7 +9,7 @@
 
 #include "gui/wid.h"
 
-struct QZ_Font_Spec {
+struct QZ_Font_Desc {
     std::string face;
     std::int32_t size = 0;  // character height in pixels
     bool bold = false;
@@ -21,10 +21,10 @@ public:
     // Draws `text` on one line into `pic` (already cleared to 0): glyphs in the
     // COLORREF colour (red in the lowest byte) over black, alpha left 0,
     // vertically centred, left (horz < 0), centred (0) or right (> 0) aligned.
-    virtual void render(QZ_Picture& pic, const std::string& text, const QZ_Font_Spec& font,
+    virtual void render(QZ_Picture& pic, const std::string& text, const QZ_Font_Desc& font,
                         std::uint32_t colorref, std::int32_t horz) = 0;
     // The file that a face resolves to (empty when none): for reports and tests.
-    virtual std::string resolve(const QZ_Font_Spec& font) = 0;
+    virtual std::string resolve(const QZ_Font_Desc& font) = 0;
 };
 
 // The process's rasteriser, created on first use (which happens only once a
@@ -49,7 +49,7 @@ public:
     bool bold = false;
 
     bool has_font() const { return has_font_; }
-    const QZ_Font_Spec& font() const { return font_; }
+    const QZ_Font_Desc& font() const { return font_; }
     bool rendered() const { return rendered_; }
 
     static QZ_value m_text(QZ_Object* o, QZ_value v);
@@ -60,10 +60,10 @@ public:
     static QZ_value m_bold(QZ_Object* o, QZ_value v);
 
     // Used while no font was made: a plain system face.
-    static const QZ_Font_Spec default_font;
+    static const QZ_Font_Desc default_font;
 
 private:
-    QZ_Font_Spec font_;
+    QZ_Font_Desc font_;
     bool has_font_ = false;
     bool rendered_ = false;
     std::string last_;  // text of the last rendering

@@ -37,12 +37,12 @@ public:
         if (lib_) FT_Done_FreeType(lib_);
     }
 
-    std::string resolve(const QZ_Font_Spec& font) override {
+    std::string resolve(const QZ_Font_Desc& font) override {
         std::lock_guard<std::mutex> lock(mutex_);
         return find_file(font).first;
     }
 
-    void render(QZ_Picture& pic, const std::string& text, const QZ_Font_Spec& font, std::uint32_t colorref,
+    void render(QZ_Picture& pic, const std::string& text, const QZ_Font_Desc& font, std::uint32_t colorref,
                 std::int32_t horz) override {
         std::lock_guard<std::mutex> lock(mutex_);
         FT_Face face = face_for(font);
@@ -104,7 +104,7 @@ private:
     };
 
     // (file, face index) for a face name and weight.
-    std::pair<std::string, int> find_file(const QZ_Font_Spec& font) {
+    std::pair<std::string, int> find_file(const QZ_Font_Desc& font) {
         if (!fc_ready_) {
             fc_ready_ = true;
             fc_ok_ = FcInit() == FcTrue;
@@ -151,7 +151,7 @@ private:
         return {};
     }
 
-    FT_Face face_for(const QZ_Font_Spec& font) {
+    FT_Face face_for(const QZ_Font_Desc& font) {
         const std::string key = font.face + (font.bold ? "|b" : "|r");
         for (auto& f : faces_)
             if (f.key == key) return f.face;
