@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -118,9 +119,11 @@ int main(int argc, char** argv) {
     // The plug-in's trace lines would swamp the table.
     setenv("ZELO_VST_TRACE", "0", 1);
     for (int n : {64, 512, 4096}) {
-        const std::string suffix = "_" + std::to_string(n);
-        benchmark::RegisterBenchmark(("recursion" + suffix).c_str(), recursion, n)->Repetitions(7);
-        benchmark::RegisterBenchmark(("process" + suffix).c_str(), process, n)->Repetitions(7);
+        char name[32];
+        std::snprintf(name, sizeof name, "recursion_%d", n);
+        benchmark::RegisterBenchmark(name, recursion, n)->Repetitions(7);
+        std::snprintf(name, sizeof name, "process_%d", n);
+        benchmark::RegisterBenchmark(name, process, n)->Repetitions(7);
     }
     benchmark::Initialize(&argc, argv);
     QZ_Ratio_Reporter reporter;
