@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <new>
 
 #include "core/command.h"
@@ -132,5 +134,63 @@ TEST(Allocation, PassesAllocateNothing) {
 
     for (QZ_handle e : effects) spcpp("%o -delete", e);
     for (QZ_handle b : {bi, lb, bo, aux}) spcpp("%o -delete", b);
+    spcpp("%o -delete", pipe);
+}
+
+// The effect library: every class wired into one pipe, passes with switches,
+// clock changes and option changes that only store numbers allocate nothing.
+TEST(Allocation, LibraryPassesAllocateNothing) {
+    QZ_handle pipe = 0, began = 0;
+    ASSERT_EQ(spcpp("QZ_Soundpipe -bl %i", &pipe, 512, &began), QZ_OK);
+    (void)began;
+    const QZ_handle a = make("QZ_Buffer"), b = make("QZ_Buffer"), c = make("QZ_Buffer");
+    QZ_handle spec = 0, over = 0, sig = make("QZ_Buffer");
+    ASSERT_EQ(spcpp("QZ_Buffer -l %i", &spec, 512), QZ_OK);
+    ASSERT_EQ(spcpp("QZ_Buffer -l %i", &over, 4096), QZ_OK);
+    char text[256];
+    auto build = [&](const char* cmd, QZ_handle x = 0, QZ_handle y = 0, QZ_handle z = 0) {
+        EXPECT_EQ(spcpp_text(text, sizeof text, cmd, x, y, z), QZ_OK) << cmd;
+        unsigned h = 0;
+        std::sscanf(text, "0x%X", &h);
+        return static_cast<QZ_handle>(h);
+    };
+    const QZ_handle effects[] = {
+        build("QZ_Gener_White -o %o", a),
+        build("QZ_Effect_Oper -i1 %o -i2 %o -o %o -oper mul", a, a, b),
+        build("QZ_Effect_Koef -i %o -o %o -oper div -k 0.5", a, c),
+        build("QZ_Effect_Gtzero -i %o -o %o", b, c),
+        build("QZ_Effect_Ltzero -i %o -o %o -mode add", c, c),
+        build("QZ_Effect_Dist -i %o -o %o -d 0.5 -k 0.01", a, b),
+        build("QZ_Effect_Ampdet -i %o -o %o -a %o -f1 100 -f2 10", a, b, c),
+        build("QZ_Effect_Deline -i %o -g -go %o -ga 1.0 -gf 0.5 -d -dt 100 -da 0.5 -d -dt 0.01 -da 0.25", a, b),
+        build("QZ_Effect_Oversam -i %o -o %o", a, over),
+        build("QZ_Effect_Shift -i %o -o %o -s -2000", a, c),
+        build("QZ_Effect_Nshift -i %o -o %o -s 3000", a, c),
+        build("QZ_Fourier_Transform -i %o -s 8", a),
+        build("QZ_Fourier_Noisegate -i %o -s %o -o1 -o2 -a 1", spec, sig),
+        build("QZ_Effect_Freqmul -i %o -o %o -k 3", a, b),
+        build("QZ_Effect_Nefreqmul -i %o -o %o", a, c),
+        build("QZ_Gener_Exp -o %o -beg 0.01 -time 0.05", sig),
+    };
+    std::uint32_t ended = 0;
+    ASSERT_EQ(spcpp("%o -e", pipe, &ended), QZ_OK);
+    for (QZ_handle e : effects) {
+        ASSERT_NE(e, 0u);
+        spcpp("QZ_Effect %o -clock %i", e, 48000);
+    }
+    auto* p = QZ_object_as<QZ_Soundpipe>(pipe);
+    p->process();  // first pass prepares
+
+    const long before = g_allocations.load();
+    for (int pass = 0; pass < 100; ++pass) {
+        QZ_Effect* e = QZ_object_as<QZ_Effect>(effects[pass % std::size(effects)]);
+        if (pass % 7 == 0) QZ_Effect::m_on(e, QZ_value::integer(pass % 14 ? 0 : 1));
+        if (pass % 11 == 0) QZ_Effect::m_clock(e, QZ_value::integer(44100 + pass));
+        p->process();
+    }
+    EXPECT_EQ(g_allocations.load() - before, 0);
+
+    for (QZ_handle e : effects) spcpp("%o -delete", e);
+    for (QZ_handle h : {a, b, c, spec, over, sig}) spcpp("%o -delete", h);
     spcpp("%o -delete", pipe);
 }
