@@ -68,17 +68,18 @@ std::int32_t QZ_Effect_Deline::compile() noexcept {
         if (len + need > PROGRAM_CAPACITY || slot >= MAX_GROUPS) break;  // options keep this from happening
         for (QZ_Chain_Item* di = g->delays.first(); di != g->delays.end(); di = di->next) {
             auto* d = static_cast<Delay*>(di->data);
-            long double t = d->in_samples ? static_cast<long double>(d->time) : clk * d->time;
+            const float time = d->time.load(std::memory_order_relaxed);
+            long double t = d->in_samples.load(std::memory_order_relaxed) ? static_cast<long double>(time) : clk * time;
             // The line holds 65535 past samples: clamp, never index outside it.
             std::int32_t w;
             if (!(t >= 0.0L)) w = 0;  // also NaN
             else if (t >= MAX_DELAY) w = MAX_DELAY;
             else w = static_cast<std::int32_t>(t);
             p[len++] = w;
-            p[len++] = d->amplitude;
+            p[len++] = d->amplitude.load(std::memory_order_relaxed);
         }
         p[len++] = -1;
-        p[len++] = g->gain;
+        p[len++] = g->gain.load(std::memory_order_relaxed);
         QZ_Buffer* ob = g->out.get();
         std::int32_t* blk = ob ? samples(this, ob) : nullptr;
         if (blk && ob->frames() > 0) {
@@ -88,7 +89,7 @@ std::int32_t QZ_Effect_Deline::compile() noexcept {
         } else {
             p[len++] = -1;
         }
-        p[len++] = g->feedback;
+        p[len++] = g->feedback.load(std::memory_order_relaxed);
     }
     return len;
 }
@@ -178,14 +179,14 @@ QZ_value QZ_Effect_Deline::m_ga(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Deline*>(obj);
     if (!e->current) return QZ_value::integer(0);
     if (v.present()) e->current->gain = QZ_trunc_to_int(number_of(v) * 8388607.0);
-    return QZ_value::integer(e->current->gain);
+    return QZ_value::integer(e->current->gain.load());
 }
 
 QZ_value QZ_Effect_Deline::m_gf(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Deline*>(obj);
     if (!e->current) return QZ_value::integer(0);
     if (v.present()) e->current->feedback = QZ_trunc_to_int(number_of(v) * 8388607.0);
-    return QZ_value::integer(e->current->feedback);
+    return QZ_value::integer(e->current->feedback.load());
 }
 
 // Removes and destroys every delay of the current group; its current delay is cleared.
@@ -228,7 +229,7 @@ QZ_value QZ_Effect_Deline::m_dt(QZ_Object* obj, QZ_value v) {
             d->in_samples = true;
         }
     }
-    return QZ_value::real(d->time);
+    return QZ_value::real(d->time.load());
 }
 
 QZ_value QZ_Effect_Deline::m_da(QZ_Object* obj, QZ_value v) {
@@ -236,7 +237,7 @@ QZ_value QZ_Effect_Deline::m_da(QZ_Object* obj, QZ_value v) {
     Delay* d = e->current ? e->current->current : nullptr;
     if (!d) return QZ_value::integer(0);
     if (v.present()) d->amplitude = QZ_trunc_to_int(number_of(v) * 2147483647.0);
-    return QZ_value::integer(d->amplitude);
+    return QZ_value::integer(d->amplitude.load());
 }
 
 QZ_value QZ_Effect_Deline::m_delete(QZ_Object* obj, QZ_value v) { return QZ_Effect::m_delete(obj, v); }

@@ -4,6 +4,7 @@
 // word program once per block, and the inner loop walks that program.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -20,17 +21,18 @@ public:
     // has no class descriptor, so commands cannot delete it directly.
     struct Delay : QZ_Object {
         explicit Delay(void* owner_group) : link(this), group(owner_group) {}
-        std::int32_t amplitude = 0;  // Q31
-        float time = 0.0f;
-        bool in_samples = false;
+        // Numbers that options may change while passes run.
+        std::atomic<std::int32_t> amplitude{0};  // Q31
+        std::atomic<float> time{0.0f};
+        std::atomic<bool> in_samples{false};
         QZ_Chain_Item link;
         void* group;
     };
 
     struct Group : QZ_Object {
         explicit Group(QZ_Effect_Deline* e) : link(this), owner(e) {}
-        std::int32_t feedback = 0;     // Q23
-        std::int32_t gain = 8388607;   // Q23
+        std::atomic<std::int32_t> feedback{0};     // Q23
+        std::atomic<std::int32_t> gain{8388607};   // Q23
         QZ_Buffer_ref out;
         QZ_Chain_Item link;
         QZ_Chain delays;
