@@ -213,9 +213,15 @@ void QZ_Effect_Dist::process() noexcept {
         const std::int32_t c = a > ee ? ee : (a < lo ? lo : a);
         const std::int64_t ov = static_cast<std::int64_t>(a) - c;
         const std::int64_t big_r = (ov > 0 || !asym) ? r_wide : r_narrow;
-        const std::int64_t div = big_r + (ov < 0 ? -ov : ov);
-        const std::int64_t q = div != 0 ? (ov * ov) / div : 0;
-        const std::int32_t y = wadd(c, static_cast<std::int32_t>(q));
+        const std::int64_t mag = ov < 0 ? -ov : ov;
+        const std::int64_t div = big_r + mag;
+        // |o| < 3 * 2^30, so o * o fits unsigned 64 bits even with extreme
+        // drive and softness; the quotient is cut to 32 bits like the sum.
+        const std::uint64_t sq = static_cast<std::uint64_t>(mag) * static_cast<std::uint64_t>(mag);
+        std::uint64_t q = 0;
+        if (div > 0) q = sq / static_cast<std::uint64_t>(div);
+        else if (div < 0) q = 0u - sq / static_cast<std::uint64_t>(-div);
+        const std::int32_t y = wadd(c, static_cast<std::int32_t>(static_cast<std::uint32_t>(q)));
         s = wadd(s, static_cast<std::int32_t>((static_cast<std::int64_t>(wsub(a, y)) * rr) >> 32));
         o[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(y) << 2);
     }

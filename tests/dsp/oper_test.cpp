@@ -199,6 +199,26 @@ TEST(Dist, RateFromClockAndZeroDrive) {
     EXPECT_EQ(out, (std::vector<std::int32_t>{0, 0}));
 }
 
+TEST(Dist, ExtremeDriveAndSoftnessStayDefined) {
+    // Softness far outside 0..1 pushes b and e to the ends of the 32-bit range;
+    // the overshoot's square must not overflow (checked under UBSan), and the
+    // arithmetic of ordinary settings is unchanged (the by-hand test above).
+    Rig r(4);
+    QZ_handle d = r.make("QZ_Effect_Dist -i %o -o %o");
+    end_construction(r.pipe);
+    auto* e = fx<QZ_Effect_Dist>(d);
+    for (double soft : {-100.0, 100.0, 1.0}) {
+        for (double drive : {-4.0, 4.0, 0.0}) {
+            ASSERT_EQ(spcpp("%o -d %f -s %f -l %i", d, drive, soft, 1), QZ_OK);
+            fill(r.o, {7, 7, 7, 7});
+            r.run({INT32_MAX, INT32_MIN, 1 << 30, -(1 << 30)});
+            // always written, and as y * 4: the low two bits are clear
+            for (std::int32_t v : main_of(r.o)) EXPECT_EQ(v & 3, 0) << drive << " " << soft;
+        }
+    }
+    EXPECT_EQ(e->d.load(), 0);
+}
+
 TEST(Ampdet, InstantAttackAndRelease) {
     Rig r(4);
     QZ_handle e = r.make3("QZ_Effect_Ampdet -i %o -a %o -o %o");
