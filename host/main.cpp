@@ -6,23 +6,32 @@
 #include <vector>
 
 #include "host/cli_cmd.h"
+#include "host/cli_render.h"
 
 namespace {
 void usage() {
     std::puts(
         "usage: zelo [MODE] [ARGS]\n"
+        "  response [--set NAME=VALUE]... [--rate HZ] [--plugin PATH]\n"
+        "                     the effect's gain at a ladder of frequencies\n"
+        "  render [IN.wav] [-o OUT.wav] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]\n"
+        "                     run a sound file (or a built-in sweep) through the effect\n"
         "  cmd [COMMAND...]   run toolkit commands (from the arguments, or standard input)\n"
-        "  cmd --demo         run the built-in command script\n"
-        "With no mode, runs `cmd --demo`.");
+        "  cmd --demo         run a built-in command script\n"
+        "The effect is the one built into this program, or any VST 2.4 plug-in given\n"
+        "by --plugin. NAME is a parameter name (State, Frequency), VALUE 0..1.\n"
+        "With no mode, runs `response`.");
 }
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return zelo_cmd_main({"--demo"});
+    if (args.empty()) return zelo_response_main({});
     std::string mode = args[0];
     args.erase(args.begin());
     if (mode == "cmd") return zelo_cmd_main(args);
+    if (mode == "render") return zelo_render_main(args);
+    if (mode == "response") return zelo_response_main(args);
     if (mode == "-h" || mode == "--help" || mode == "help") {
         usage();
         return 0;

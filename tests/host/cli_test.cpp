@@ -1,0 +1,139 @@
+// The zelo program's modes, run as separate processes.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;
+};
+
+Result run(const std::string& args, const std::string& input = "") {
+    std::string cmd = std::string(ZELO_EXE) + " " + args + " 2>&1";
+    if (!input.empty()) cmd = "printf '%s' '" + input + "' | " + cmd;
+    Result r{-1, ""};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+// "  1000 Hz  -3.01 dB" lines of the response table.
+std::map<int, double> gains(const std::string& out) {
+    std::map<int, double> g;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        int f;
+        double db;
+        if (std::sscanf(line.c_str(), " %d Hz %lf dB", &f, &db) == 2) g[f] = db;
+    }
+    return g;
+}
+
+}  // namespace
+
+// Gain in dB of the sampled first-order low-pass y += a (x - y), a = w / (w + fs),
+// w = 2 pi fc, at the frequency f.
+double model_db(double fc, double f, double fs = 44100.0) {
+    const double pi = 3.14159265358979323846;
+    double w = 2 * pi * fc, a = w / (w + fs), b = 1 - a, om = 2 * pi * f / fs;
+    double re = 1 - b * std::cos(om), im = b * std::sin(om);
+    return 20 * std::log10(a / std::sqrt(re * re + im * im));
+}
+
+TEST(Response, MatchesTheFilterAtEachKnobSetting) {
+    // Default knob 1500.0 of 20..20000 gives a cutoff of 20 + 19980 t^2 with t = 1480/19980.
+    const double t = 1480.0 / 19980.0;
+    struct Case {
+        const char* args;
+        double fc;
+    } cases[] = {{"response", 20 + 19980 * t * t},
+                 {"response --set Frequency=0.5", 5015.0},
+                 {"response --set Frequency=1", 20000.0},
+                 {"response --set Frequency=0", 20.0}};
+    for (const Case& c : cases) {
+        Result r = run(c.args);
+        ASSERT_EQ(r.status, 0) << r.out;
+        auto g = gains(r.out);
+        ASSERT_EQ(g.size(), 11u) << r.out;
+        for (auto [f, db] : g) EXPECT_NEAR(db, model_db(c.fc, f), 0.05) << c.args << " at " << f << " Hz";
+    }
+    // Switched off: flat.
+    Result r = run("response --set State=0 --set Frequency=0");
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (auto [f, db] : gains(r.out)) EXPECT_NEAR(db, 0.0, 0.01) << f;
+}
+
+TEST(Response, BadArgumentsAreRefused) {
+    EXPECT_EQ(run("response --set Nope=0.5").status, 1);
+    EXPECT_EQ(run("response --set Frequency=2").status, 2);
+    EXPECT_EQ(run("response --set Frequency=nan").status, 2);
+    EXPECT_EQ(run("response --rate").status, 2);
+    EXPECT_EQ(run("response --plugin /nonexistent/x.so").status, 1);
+    EXPECT_EQ(run("frobnicate").status, 2);
+}
+
+TEST(Render, FileRoundTrip) {
+    std::string in = testing::TempDir() + "zelo_in.wav", out = testing::TempDir() + "zelo_out.wav";
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(in.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<short> frames(2 * 4800);
+    for (std::size_t i = 0; i < 4800; ++i) frames[2 * i] = frames[2 * i + 1] = (i / 100) % 2 ? 16000 : -16000;
+    sf_writef_short(f, frames.data(), 4800);
+    sf_close(f);
+
+    Result r = run("render " + in + " -o " + out + " --set Frequency=0.2 --block 333");
+    ASSERT_EQ(r.status, 0) << r.out;
+    SF_INFO oi{};
+    f = sf_open(out.c_str(), SFM_READ, &oi);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(oi.samplerate, 48000);
+    EXPECT_EQ(oi.channels, 2);
+    ASSERT_EQ(oi.frames, 4800);
+    std::vector<float> o(2 * 4800);
+    sf_readf_float(f, o.data(), 4800);
+    sf_close(f);
+    double peak = 0;
+    for (std::size_t i = 0; i < 4800; ++i) {
+        ASSERT_EQ(o[2 * i], o[2 * i + 1]);  // both outputs identical
+        peak = std::max(peak, std::fabs(double(o[2 * i])));
+    }
+    // A square wave through a low-pass stays below the input's level and is not silent.
+    EXPECT_GT(peak, 0.05);
+    EXPECT_LE(peak, 16000.0 / 32768.0 + 1e-3);
+
+    EXPECT_EQ(run("render /nonexistent.wav -o " + out).status, 1);
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+TEST(Console, RunsCommandsAndReportsErrors) {
+    Result r = run("cmd", "QZ_Soundpipe -bl 64 -b\nQZ_Buffer -t x -l\nQZ_Foo\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(" 64\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("spcpp: command 'QZ_Foo' not found"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("error: Command not found"), std::string::npos) << r.out;
+    r = run("cmd \"QZ_Effect_Lopass -f 440.7 -f\"");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(" 440\n"), std::string::npos) << r.out;
+    r = run("cmd \"QZ_Effect_Lopass -f %f\"");  // a placeholder has no argument here
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("placeholders"), std::string::npos) << r.out;
+}
