@@ -229,7 +229,7 @@ bool has_avx2() {
 // Rounds to the nearest integer, ties to even (the default rounding mode), and
 // saturates to 32 bits. Every value here is far inside the range of long.
 inline std::int32_t round_ld(long double v) {
-    const long r = std::lrintl(v);
+    const long long r = std::llrintl(v);
     return static_cast<std::int32_t>(r > INT32_MAX ? INT32_MAX : (r < INT32_MIN ? INT32_MIN : r));
 }
 

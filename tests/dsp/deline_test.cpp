@@ -124,6 +124,9 @@ TEST(Deline, ReferencesNeedACurrentGroupAndDelay) {
     QZ_handle g1 = static_cast<QZ_handle>(int_result("%o -g", e));
     EXPECT_NE(g1, 0u);
     EXPECT_EQ(int_result("%o -da 1.0 -da", e), 0);
+    EXPECT_EQ(read_float(e, "dt"), 0.0f);
+    ASSERT_EQ(spcpp("%o -dt %i", e, 100), QZ_OK);  // refused: no delay to take it
+    EXPECT_EQ(d->program_length, 4);
     // a foreign object or a dead word is not a group
     QZ_handle other = own.keep(build("QZ_Effect_Deline -g"));
     auto* other_fx = QZ_object_as<QZ_Effect_Deline>(other);
