@@ -303,6 +303,28 @@ TEST(FourierNoisegate, ZeroFloorPassesEveryBin) {
     }
 }
 
+// With every gain 1.0 the filter is a unit impulse: its first half's spectrum
+// is 2097151 in every bin and the second half's is 0, so both outputs give the
+// input spectrum back, scaled by 2097151 * 1024 / (2^31 - 1) (just below 1).
+// The first output uses the previous pass's filter: zero on the first pass.
+TEST(FourierNoisegate, ZeroFloorPassesTheSpectrumThrough) {
+    Gate x(64);
+    std::mt19937 rng(11);
+    std::vector<std::int32_t> spec(128);
+    for (auto& v : spec) v = static_cast<std::int32_t>(rng() % 2000001) - 1000000;
+    fill(x.spec_in, spec);
+    fill(x.sig, std::vector<std::int32_t>(64, 0));
+    pipe_of(x.pipe)->process();
+    std::vector<std::int32_t> first = main_of(x.o1), second = main_of(x.o2);
+    for (int i = 0; i < 128; ++i) {
+        EXPECT_EQ(first[i], 0) << i;
+        EXPECT_NEAR(second[i], spec[i], 2) << i;
+    }
+    pipe_of(x.pipe)->process();
+    first = main_of(x.o1);
+    for (int i = 0; i < 128; ++i) EXPECT_NEAR(first[i], spec[i], 2) << i;
+}
+
 TEST(FourierNoisegate, AdaptedFloorFollowsTheSignal) {
     Gate x(64);
     ASSERT_EQ(spcpp("%o -a 1", x.gate), QZ_OK);
