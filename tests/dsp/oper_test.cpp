@@ -217,6 +217,15 @@ TEST(Dist, ExtremeDriveAndSoftnessStayDefined) {
         }
     }
     EXPECT_EQ(e->d.load(), 0);
+    // The widest overshoot: drive -4 and softness 2 give e = -(2^31 - 1) and an
+    // offset of -2^30 lifts a to 2^30 - 1, so o is about 3 * 2^30 and o * o
+    // exceeds the signed 64-bit range.
+    ASSERT_EQ(spcpp("%o -d %f -s %f -l %i", d, -4.0, 2.0, 0), QZ_OK);
+    EXPECT_EQ(e->e.load(), -2147483647);
+    e->s = -(1 << 30);
+    fill(r.o, {7, 7, 7, 7});
+    r.run({INT32_MAX, INT32_MAX, 0, 0});
+    for (std::int32_t v : main_of(r.o)) EXPECT_EQ(v & 3, 0);
 }
 
 TEST(Ampdet, InstantAttackAndRelease) {
