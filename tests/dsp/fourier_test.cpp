@@ -147,6 +147,30 @@ TEST(FourierTransform, ForwardOfConstantIsBinZero) {
     }
 }
 
+// X[k] = (1/N) sum x[n] e^(+2 pi i k n / N): a sine at bin 1 lands in the
+// imaginary parts, +A/2 at bin 1 and -A/2 at bin N - 1; a cosine at bin 3 in
+// the real parts of bins 3 and N - 3.
+TEST(FourierTransform, SignConventionAndScale) {
+    Transform x(64, 5);
+    const double a = 1 << 28;
+    std::vector<std::int32_t> v(64);
+    for (int i = 0; i < 64; ++i) v[i] = static_cast<std::int32_t>(a * std::sin(2 * 3.141592653589793 * i / 64));
+    fill(x.in, v);
+    x.run();
+    std::vector<std::int32_t> out = main_of(x.spec);
+    EXPECT_NEAR(out[2 * 1 + 1], a / 2, 8);
+    EXPECT_NEAR(out[2 * 63 + 1], -a / 2, 8);
+    EXPECT_NEAR(out[2 * 1], 0, 8);
+    for (int i = 0; i < 64; ++i) v[i] = static_cast<std::int32_t>(a * std::cos(2 * 3.141592653589793 * 3 * i / 64));
+    fill(x.in, v);
+    x.run();
+    out = main_of(x.spec);
+    EXPECT_NEAR(out[2 * 3], a / 2, 8);
+    EXPECT_NEAR(out[2 * 61], a / 2, 8);
+    EXPECT_NEAR(out[2 * 3 + 1], 0, 8);
+    EXPECT_NEAR(out[2 * 1 + 1], 0, 8);
+}
+
 TEST(FourierTransform, ForwardThenBackwardGivesInputBack) {
     Owned own;
     QZ_handle pipe = own.pipe(256);

@@ -90,6 +90,23 @@ TEST(Oversam, InterpolatesARampBetweenInputSamples) {
     for (int i = 1; i < 32; ++i) EXPECT_EQ(o[i] - o[i - 1], 100) << i;
 }
 
+// An output that follows the pipe's block length (-1) is resolved to it.
+TEST(Oversam, OutputFollowingThePipeIsProcessed) {
+    Owned own;
+    QZ_handle pipe = own.pipe(32);
+    QZ_handle in = own.buffer("in"), out = own.buffer("out");
+    spcpp("%o -l 4", in);
+    QZ_handle os = 0;
+    ASSERT_EQ(spcpp("QZ_Effect_Oversam -i %o -o %o", &os, in, out), QZ_OK);
+    own.keep(os);
+    end_construction(pipe);
+    EXPECT_EQ(opt_int("%o -l", out), 32);
+    fill(in, {800, 800, 800, 800});
+    pipe_of(pipe)->process();
+    pipe_of(pipe)->process();
+    EXPECT_EQ(main_of(out), std::vector<std::int32_t>(32, 800));
+}
+
 TEST(Oversam, WithoutBothBuffersNothingHappens) {
     Owned own;
     QZ_handle out = own.buffer("out");
