@@ -263,13 +263,13 @@ void QZ_Fourier_Noisegate::process() noexcept {
     QZ_Buffer* s4 = t4->spectrum();
     QZ_Buffer* s1 = t1->spectrum();
     if (!s4 || !s1) return;
-    const std::int32_t* spec4 = s4->main_block();
+    const std::int32_t* bins4 = s4->main_block();
     std::int32_t* fl = fb->main_block();
     std::int32_t* g = gb->main_block();
     const double offset = 8000.0 * floor_offset;
     const bool adapting = adapt.load(std::memory_order_relaxed);
     for (std::int32_t j = 0; j <= n_ / 2; ++j) {
-        const double m = std::sqrt(re_of(spec4, j) * re_of(spec4, j) + im_of(spec4, j) * im_of(spec4, j));
+        const double m = std::sqrt(re_of(bins4, j) * re_of(bins4, j) + im_of(bins4, j) * im_of(bins4, j));
         const double f = fl[j];
         if (adapting) fl[j] = QZ_trunc_to_int((m - f) * 0.1 + f);
         const double d = f + offset;

@@ -144,8 +144,8 @@ TEST(Allocation, LibraryPassesAllocateNothing) {
     ASSERT_EQ(spcpp("QZ_Soundpipe -bl %i", &pipe, 512, &began), QZ_OK);
     (void)began;
     const QZ_handle a = make("QZ_Buffer"), b = make("QZ_Buffer"), c = make("QZ_Buffer");
-    QZ_handle spec = 0, over = 0, sig = make("QZ_Buffer");
-    ASSERT_EQ(spcpp("QZ_Buffer -l %i", &spec, 512), QZ_OK);
+    QZ_handle bins = 0, over = 0, sig = make("QZ_Buffer");
+    ASSERT_EQ(spcpp("QZ_Buffer -l %i", &bins, 512), QZ_OK);
     ASSERT_EQ(spcpp("QZ_Buffer -l %i", &over, 4096), QZ_OK);
     char text[256];
     auto build = [&](const char* cmd, QZ_handle x = 0, QZ_handle y = 0, QZ_handle z = 0) {
@@ -167,7 +167,7 @@ TEST(Allocation, LibraryPassesAllocateNothing) {
         build("QZ_Effect_Shift -i %o -o %o -s -2000", a, c),
         build("QZ_Effect_Nshift -i %o -o %o -s 3000", a, c),
         build("QZ_Fourier_Transform -i %o -s 8", a),
-        build("QZ_Fourier_Noisegate -i %o -s %o -o1 -o2 -a 1", spec, sig),
+        build("QZ_Fourier_Noisegate -i %o -s %o -o1 -o2 -a 1", bins, sig),
         build("QZ_Effect_Freqmul -i %o -o %o -k 3", a, b),
         build("QZ_Effect_Nefreqmul -i %o -o %o", a, c),
         build("QZ_Gener_Exp -o %o -beg 0.01 -time 0.05", sig),
@@ -191,6 +191,6 @@ TEST(Allocation, LibraryPassesAllocateNothing) {
     EXPECT_EQ(g_allocations.load() - before, 0);
 
     for (QZ_handle e : effects) spcpp("%o -delete", e);
-    for (QZ_handle h : {a, b, c, spec, over, sig}) spcpp("%o -delete", h);
+    for (QZ_handle h : {a, b, c, bins, over, sig}) spcpp("%o -delete", h);
     spcpp("%o -delete", pipe);
 }

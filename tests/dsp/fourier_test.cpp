@@ -116,7 +116,7 @@ namespace {
 
 struct Transform {
     Owned own;
-    QZ_handle pipe, in, eff, spec;
+    QZ_handle pipe, in, eff, bins;
     QZ_Fourier_Transform* t;
     Transform(int block, int s, const char* extra = "") {
         pipe = own.pipe(block);
@@ -126,7 +126,7 @@ struct Transform {
         own.keep(eff);
         end_construction(pipe);
         t = fx<QZ_Fourier_Transform>(eff);
-        spec = QZ_handle_of(t->spectrum());
+        bins = QZ_handle_of(t->spectrum());
     }
     void run() { pipe_of(pipe)->process(); }
 };
@@ -137,7 +137,7 @@ TEST(FourierTransform, ForwardOfConstantIsBinZero) {
     Transform x(64, 5);  // N = 64
     fill(x.in, std::vector<std::int32_t>(64, 1000000));
     x.run();
-    std::vector<std::int32_t> out = main_of(x.spec);
+    std::vector<std::int32_t> out = main_of(x.bins);
     ASSERT_EQ(out.size(), 128u);
     EXPECT_NEAR(out[0], 1000000, 2);
     EXPECT_NEAR(out[1], 0, 2);
@@ -157,14 +157,14 @@ TEST(FourierTransform, SignConventionAndScale) {
     for (int i = 0; i < 64; ++i) v[i] = static_cast<std::int32_t>(a * std::sin(2 * 3.141592653589793 * i / 64));
     fill(x.in, v);
     x.run();
-    std::vector<std::int32_t> out = main_of(x.spec);
+    std::vector<std::int32_t> out = main_of(x.bins);
     EXPECT_NEAR(out[2 * 1 + 1], a / 2, 8);
     EXPECT_NEAR(out[2 * 63 + 1], -a / 2, 8);
     EXPECT_NEAR(out[2 * 1], 0, 8);
     for (int i = 0; i < 64; ++i) v[i] = static_cast<std::int32_t>(a * std::cos(2 * 3.141592653589793 * 3 * i / 64));
     fill(x.in, v);
     x.run();
-    out = main_of(x.spec);
+    out = main_of(x.bins);
     EXPECT_NEAR(out[2 * 3], a / 2, 8);
     EXPECT_NEAR(out[2 * 61], a / 2, 8);
     EXPECT_NEAR(out[2 * 3 + 1], 0, 8);
@@ -178,8 +178,8 @@ TEST(FourierTransform, ForwardThenBackwardGivesInputBack) {
     QZ_handle f = 0, b = 0;
     ASSERT_EQ(spcpp("QZ_Fourier_Transform -i %o -s %i", &f, in, 7), QZ_OK);  // N = 256
     own.keep(f);
-    QZ_handle spec = static_cast<QZ_handle>(opt_int("%o -w", f));
-    ASSERT_EQ(spcpp("QZ_Fourier_Transform -s %i -d %s -i %o", &b, 7, "backward", spec), QZ_OK);
+    QZ_handle bins = static_cast<QZ_handle>(opt_int("%o -w", f));
+    ASSERT_EQ(spcpp("QZ_Fourier_Transform -s %i -d %s -i %o", &b, 7, "backward", bins), QZ_OK);
     own.keep(b);
     end_construction(pipe);
     std::mt19937 rng(7);
@@ -202,14 +202,14 @@ TEST(FourierTransform, SinWindowWeighsOldestZeroAndMiddleOne) {
     v[8] = 1 << 24;
     fill(x.in, v);
     x.run();
-    std::vector<std::int32_t> mid = main_of(x.spec);
+    std::vector<std::int32_t> mid = main_of(x.bins);
     EXPECT_EQ(std::abs(mid[0]), (1 << 24) / 16);
     // Only the oldest sample set: weight 0, the spectrum is all zero.
     v.assign(16, 0);
     v[0] = 1 << 24;
     fill(x.in, v);
     x.run();
-    std::vector<std::int32_t> old = main_of(x.spec);
+    std::vector<std::int32_t> old = main_of(x.bins);
     for (int k = 0; k < 32; ++k) EXPECT_EQ(old[k], 0) << k;
 }
 
@@ -221,14 +221,14 @@ TEST(FourierTransform, SizeOptionAndLimits) {
     EXPECT_EQ(opt_int("%o -s", f), -1);  // unset until given
     EXPECT_EQ(opt_int("%o -w", f), 0);
     EXPECT_EQ(set_int(f, "s", 11), 11);
-    QZ_handle spec = static_cast<QZ_handle>(opt_int("%o -w", f));
-    EXPECT_EQ(opt_int("%o -l", spec), 8192);
+    QZ_handle bins = static_cast<QZ_handle>(opt_int("%o -w", f));
+    EXPECT_EQ(opt_int("%o -l", bins), 8192);
     EXPECT_EQ(fx<QZ_Fourier_Transform>(f)->history()->reported_length(), 4096);
     EXPECT_EQ(set_int(f, "s", 12), 11);  // outside the twiddle table: refused
     EXPECT_EQ(set_int(f, "s", -1), 11);
     EXPECT_EQ(set_int(f, "s", 2), 2);
-    EXPECT_EQ(opt_int("%o -w", f), static_cast<std::int32_t>(spec));  // same buffer, re-sized
-    EXPECT_EQ(opt_int("%o -l", spec), 16);
+    EXPECT_EQ(opt_int("%o -w", f), static_cast<std::int32_t>(bins));  // same buffer, re-sized
+    EXPECT_EQ(opt_int("%o -l", bins), 16);
     const char* word = nullptr;
     ASSERT_EQ(spcpp("%o -d %s -d", f, "sideways", &word), QZ_OK);
     EXPECT_STREQ(word, "forward");
@@ -249,13 +249,13 @@ TEST(FourierTransform, WithoutSizeOrWithShortInputDoesNothing) {
     end_construction(pipe);
     fill(in, std::vector<std::int32_t>(8, 12345));
     pipe_of(pipe)->process();
-    std::vector<std::int32_t> spec = main_of(QZ_handle_of(fx<QZ_Fourier_Transform>(back)->spectrum()));
-    for (std::int32_t v : spec) EXPECT_EQ(v, 0);
+    std::vector<std::int32_t> bins = main_of(QZ_handle_of(fx<QZ_Fourier_Transform>(back)->spectrum()));
+    for (std::int32_t v : bins) EXPECT_EQ(v, 0);
 }
 
 TEST(FourierTransform, DeletedSpectrumBufferIsNotTouched) {
     Transform x(32, 4);
-    ASSERT_EQ(spcpp("%o -delete", x.spec), QZ_OK);
+    ASSERT_EQ(spcpp("%o -delete", x.bins), QZ_OK);
     fill(x.in, std::vector<std::int32_t>(32, 5));
     x.run();  // must not write freed memory (checked under ASan)
     EXPECT_EQ(opt_int("%o -w", x.eff), 0);
@@ -281,14 +281,14 @@ namespace {
 
 struct Gate {
     Owned own;
-    QZ_handle pipe, spec_in, sig, gate, o1, o2;
+    QZ_handle pipe, spectrum_in, sig, gate, o1, o2;
     QZ_Fourier_Noisegate* g;
     explicit Gate(int n_bins) {
         pipe = own.pipe(n_bins);
-        spec_in = own.buffer("spectrum");
+        spectrum_in = own.buffer("spectrum");
         sig = own.buffer("signal");
-        EXPECT_EQ(spcpp("%o -l %i", spec_in, 2 * n_bins), QZ_OK);
-        EXPECT_EQ(spcpp("QZ_Fourier_Noisegate -i %o -s %o -o1 -o2", &gate, spec_in, sig, &o1, &o2), QZ_OK);
+        EXPECT_EQ(spcpp("%o -l %i", spectrum_in, 2 * n_bins), QZ_OK);
+        EXPECT_EQ(spcpp("QZ_Fourier_Noisegate -i %o -s %o -o1 -o2", &gate, spectrum_in, sig, &o1, &o2), QZ_OK);
         own.keep(gate);
         end_construction(pipe);
         g = fx<QZ_Fourier_Noisegate>(gate);
@@ -334,19 +334,19 @@ TEST(FourierNoisegate, ZeroFloorPassesEveryBin) {
 TEST(FourierNoisegate, ZeroFloorPassesTheSpectrumThrough) {
     Gate x(64);
     std::mt19937 rng(11);
-    std::vector<std::int32_t> spec(128);
-    for (auto& v : spec) v = static_cast<std::int32_t>(rng() % 2000001) - 1000000;
-    fill(x.spec_in, spec);
+    std::vector<std::int32_t> bins(128);
+    for (auto& v : bins) v = static_cast<std::int32_t>(rng() % 2000001) - 1000000;
+    fill(x.spectrum_in, bins);
     fill(x.sig, std::vector<std::int32_t>(64, 0));
     pipe_of(x.pipe)->process();
     std::vector<std::int32_t> first = main_of(x.o1), second = main_of(x.o2);
     for (int i = 0; i < 128; ++i) {
         EXPECT_EQ(first[i], 0) << i;
-        EXPECT_NEAR(second[i], spec[i], 2) << i;
+        EXPECT_NEAR(second[i], bins[i], 2) << i;
     }
     pipe_of(x.pipe)->process();
     first = main_of(x.o1);
-    for (int i = 0; i < 128; ++i) EXPECT_NEAR(first[i], spec[i], 2) << i;
+    for (int i = 0; i < 128; ++i) EXPECT_NEAR(first[i], bins[i], 2) << i;
 }
 
 TEST(FourierNoisegate, AdaptedFloorFollowsTheSignal) {
