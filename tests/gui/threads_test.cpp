@@ -59,6 +59,9 @@ TEST(Threads, HostThreadSetsValuesWhileTheWindowThreadPaintsAndPoints) {
             win.pointer_move(98 + (i % 3), 158);  // over the knob and back
             win.pointer_move(5, 5);
             ++i;
+            // A window thread paints when asked, not back to back: without a pause
+            // an unfair mutex can starve the host thread (seen under ThreadSanitizer).
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
     char text[32];
