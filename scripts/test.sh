@@ -30,7 +30,7 @@ cmake --build build/mingw -j"$JOBS"
 echo "== fuzz: ${FUZZ_SECONDS}s per harness"
 if command -v clang++ > /dev/null; then
   cmake --preset fuzz > /dev/null
-  cmake --build build/fuzz -j"$JOBS"
+  cmake --build build/fuzz -j"$JOBS" --target fuzzers
   for f in build/fuzz/tests/fuzz/*_fuzz; do
     name="$(basename "$f")"
     corpus="$(mktemp -d)"
