@@ -3,16 +3,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 
+#include "bench/ratio.h"
 #include "core/command.h"
 #include "dsp/buffer.h"
 #include "dsp/filters.h"
 
 namespace {
-
-std::map<std::string, double> g_ns;  // per-iteration times for the ratio lines
 
 struct Objects {
     QZ_handle lop = 0, buf = 0;
@@ -58,29 +56,19 @@ BENCHMARK(BM_Command_Lopass_f);
 BENCHMARK(BM_Direct_Buffer_limit);
 BENCHMARK(BM_Command_Buffer_limit);
 
-// Collects per-iteration real times so the ratios can be printed after the table.
-class Collector : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration) g_ns[r.benchmark_name()] = r.GetAdjustedRealTime();
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    Collector rep;
-    benchmark::RunSpecifiedBenchmarks(&rep);
-    auto ratio = [](const char* a, const char* b) {
-        if (g_ns.count(a) && g_ns.count(b))
-            std::printf("%-28s %7.1f ns vs direct %7.1f ns: interpreter adds %6.1f ns, ratio %.2f\n", a,
-                        g_ns[a], g_ns[b], g_ns[a] - g_ns[b], g_ns[a] / g_ns[b]);
-    };
-    ratio("BM_Command_Lopass_f", "BM_Direct_Lopass_f");
-    ratio("BM_Command_Buffer_limit", "BM_Direct_Buffer_limit");
+    QZ_Ratio_Reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    // The interpreter's whole cost per command, and its multiple of the handler alone.
+    std::printf("\nper command:\n");
+    reporter.print_per_unit("BM_Command_Lopass_f", 1, "command", 300.0);
+    reporter.print_per_unit("BM_Command_Buffer_limit", 1, "command", 300.0);
+    reporter.print_ratios({{"BM_Command_Lopass_f", "BM_Direct_Lopass_f"},
+                           {"BM_Command_Buffer_limit", "BM_Direct_Buffer_limit"}},
+                          {25.0, 25.0});
     benchmark::Shutdown();
     return 0;
 }

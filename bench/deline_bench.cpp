@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bench/named_ratio.h"
+#include "bench/ratio.h"
 #include "core/command.h"
 #include "dsp/buffer.h"
 #include "dsp/deline.h"
@@ -98,7 +98,7 @@ BENCHMARK(deline_effect)->Repetitions(5);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    QZ_Named_Ratio_Reporter reporter;
+    QZ_Ratio_Reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     // Walking the flat program costs about twice the hand-written taps.
     reporter.print_ratios({{"deline_effect", "bare_taps"}}, {2.5});

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/named_ratio.h"
+#include "bench/ratio.h"
 #include "dsp/fourier_math.h"
 
 namespace {
@@ -68,7 +68,7 @@ BENCHMARK(fft_reference)->Arg(7)->Arg(9)->Arg(11)->Repetitions(5);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    QZ_Named_Ratio_Reporter reporter;
+    QZ_Ratio_Reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     // The reference costs about 13 to 16 ns per point and stage here, so 0.15
     // is about the 2 ns target; the absolute figure at N = 1024 follows.

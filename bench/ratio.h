@@ -1,6 +1,8 @@
 // Ratio reporting for benchmarks that carry their own baseline: the console
 // table as usual, then, for each (subject, baseline) pair, the ratio of their
-// fastest repetitions measured in this same run.
+// fastest repetitions measured in this same run. A run is found by its function
+// name ("BM_lopass") or by its full name without the "/repeats:N" suffix
+// ("fft_integer/9"), for functions run at several sizes.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -20,10 +22,11 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
             if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-            double& best = best_.try_emplace(r.run_name.function_name, std::numeric_limits<double>::max())
-                               .first->second;
+            std::string full = r.benchmark_name();
+            if (auto p = full.find("/repeats:"); p != std::string::npos) full.erase(p);
             const double t = r.GetAdjustedCPUTime();
-            if (t < best) best = t;
+            keep(full, t);
+            if (r.run_name.function_name != full) keep(r.run_name.function_name, t);
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -48,6 +51,23 @@ public:
         return ok;
     }
 
+    // Time of the fastest repetition per unit of work (ns, when the run's time
+    // unit is the default) against an absolute target.
+    void print_per_unit(const std::string& name, double units, const char* unit, double target) const {
+        auto a = best_.find(name);
+        if (a == best_.end()) {
+            std::printf("  %s: not run\n", name.c_str());
+            return;
+        }
+        const double v = a->second / units;
+        std::printf("  %-22s %.3f ns/%s  (target <= %.2f: %s)\n", name.c_str(), v, unit, target,
+                    v <= target ? "met" : "MISSED");
+    }
+
 private:
+    void keep(const std::string& name, double t) {
+        double& best = best_.try_emplace(name, std::numeric_limits<double>::max()).first->second;
+        if (t < best) best = t;
+    }
     std::map<std::string, double> best_;
 };

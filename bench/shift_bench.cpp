@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bench/named_ratio.h"
+#include "bench/ratio.h"
 #include "core/command.h"
 #include "dsp/buffer.h"
 #include "dsp/shift.h"
@@ -70,7 +70,7 @@ BENCHMARK(nshift_effect)->Repetitions(5);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    QZ_Named_Ratio_Reporter reporter;
+    QZ_Ratio_Reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.print_ratios({{"shift_effect", "window_weights"}, {"nshift_effect", "window_weights"}}, {1.3, 1.2});
     benchmark::Shutdown();
