@@ -48,8 +48,9 @@ __attribute__((noinline)) void bare_taps(const std::int32_t* x, std::int32_t* o,
                 (static_cast<std::int64_t>(line[static_cast<std::uint16_t>(pos + w + 1)]) * kAmp) >> 31);
         const std::int32_t a = static_cast<std::int32_t>(acc);
         o[i] = static_cast<std::int32_t>((static_cast<std::int64_t>(a) * kGain) >> 23);
-        line[pos] = static_cast<std::int32_t>(static_cast<std::uint32_t>(x[i]) +
-                                              static_cast<std::uint32_t>((static_cast<std::int64_t>(a) * kFeedback) >> 23));
+        line[pos] = static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(x[i]) +
+            static_cast<std::uint32_t>((static_cast<std::int64_t>(a) * kFeedback) >> 23));
         pos = static_cast<std::uint16_t>(pos - 1);
     }
     position = pos;

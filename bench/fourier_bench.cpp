@@ -31,8 +31,9 @@ std::vector<std::int32_t> input(int s) {
 
 void per_point_stage(benchmark::State& st, int s) {
     const double points = static_cast<double>(2 << s) * (s + 1);
-    st.counters["ns/pt-stage"] = benchmark::Counter(static_cast<double>(st.iterations()) * points,
-                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    st.counters["ns/pt-stage"] =
+        benchmark::Counter(static_cast<double>(st.iterations()) * points,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 template <void (*F)(std::int32_t*, int, bool)>

@@ -22,7 +22,8 @@ void copy_pixels(benchmark::State& state, int w, int h) {
     b.allocate(Panel::W, Panel::H);
     a.fill({1, 2, 3, 4});
     for (auto _ : state) {
-        for (int y = 0; y < h; ++y) std::memcpy(b.row(y), a.row(y), sizeof(QZ_Pix_A32) * static_cast<std::size_t>(w));
+        for (int y = 0; y < h; ++y)
+            std::memcpy(b.row(y), a.row(y), sizeof(QZ_Pix_A32) * static_cast<std::size_t>(w));
         benchmark::DoNotOptimize(b.pixels);
         benchmark::ClobberMemory();
     }

@@ -118,7 +118,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     QZ_Ratio_Reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.print_ratios({{"lopass_effect", "bare_recursion"}, {"plugin_chain", "bare_recursion"}}, {1.15, 1.3});
+    reporter.print_ratios({{"lopass_effect", "bare_recursion"}, {"plugin_chain", "bare_recursion"}},
+                          {1.15, 1.3});
     benchmark::Shutdown();
     return 0;
 }

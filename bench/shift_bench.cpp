@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     QZ_Ratio_Reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.print_ratios({{"shift_effect", "window_weights"}, {"nshift_effect", "window_weights"}}, {1.3, 1.2});
+    reporter.print_ratios({{"shift_effect", "window_weights"}, {"nshift_effect", "window_weights"}},
+                          {1.3, 1.2});
     benchmark::Shutdown();
     return 0;
 }

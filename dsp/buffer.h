@@ -80,9 +80,7 @@ struct QZ_Buffer_ref {
     QZ_handle handle = 0;
     QZ_Buffer* ptr = nullptr;
 
-    QZ_Buffer* get() const {
-        return (ptr && QZ_object_from_handle(handle) == ptr) ? ptr : nullptr;
-    }
+    QZ_Buffer* get() const { return (ptr && QZ_object_from_handle(handle) == ptr) ? ptr : nullptr; }
     // Handler body of an object option: a present value naming a live buffer (or
     // 0 for none) is stored, anything else refused; returns the current buffer.
     QZ_value option(QZ_value v);

@@ -69,12 +69,16 @@ std::int32_t QZ_Effect_Deline::compile() noexcept {
         for (QZ_Chain_Item* di = g->delays.first(); di != g->delays.end(); di = di->next) {
             auto* d = static_cast<Delay*>(di->data);
             const float time = d->time.load(std::memory_order_relaxed);
-            long double t = d->in_samples.load(std::memory_order_relaxed) ? static_cast<long double>(time) : clk * time;
+            long double t =
+                d->in_samples.load(std::memory_order_relaxed) ? static_cast<long double>(time) : clk * time;
             // The line holds 65535 past samples: clamp, never index outside it.
             std::int32_t w;
-            if (!(t >= 0.0L)) w = 0;  // also NaN
-            else if (t >= MAX_DELAY) w = MAX_DELAY;
-            else w = static_cast<std::int32_t>(t);
+            if (!(t >= 0.0L))
+                w = 0;  // also NaN
+            else if (t >= MAX_DELAY)
+                w = MAX_DELAY;
+            else
+                w = static_cast<std::int32_t>(t);
             p[len++] = w;
             p[len++] = d->amplitude.load(std::memory_order_relaxed);
         }
@@ -245,9 +249,9 @@ QZ_value QZ_Effect_Deline::m_delete(QZ_Object* obj, QZ_value v) { return QZ_Effe
 namespace {
 QZ_Object* make_deline() { return new QZ_Effect_Deline; }
 const QZ_Option deline_options[] = {
-    {"i", &QZ_Effect_Deline::m_i},   {"g", &QZ_Effect_Deline::m_g},   {"go", &QZ_Effect_Deline::m_go},
-    {"ga", &QZ_Effect_Deline::m_ga}, {"gf", &QZ_Effect_Deline::m_gf}, {"gc", &QZ_Effect_Deline::m_gc},
-    {"d", &QZ_Effect_Deline::m_d},   {"dt", &QZ_Effect_Deline::m_dt}, {"da", &QZ_Effect_Deline::m_da},
+    {"i", &QZ_Effect_Deline::m_i},           {"g", &QZ_Effect_Deline::m_g},   {"go", &QZ_Effect_Deline::m_go},
+    {"ga", &QZ_Effect_Deline::m_ga},         {"gf", &QZ_Effect_Deline::m_gf}, {"gc", &QZ_Effect_Deline::m_gc},
+    {"d", &QZ_Effect_Deline::m_d},           {"dt", &QZ_Effect_Deline::m_dt}, {"da", &QZ_Effect_Deline::m_da},
     {"delete", &QZ_Effect_Deline::m_delete},
 };
 }  // namespace

@@ -31,8 +31,8 @@ public:
 
     struct Group : QZ_Object {
         explicit Group(QZ_Effect_Deline* e) : link(this), owner(e) {}
-        std::atomic<std::int32_t> feedback{0};     // Q23
-        std::atomic<std::int32_t> gain{8388607};   // Q23
+        std::atomic<std::int32_t> feedback{0};    // Q23
+        std::atomic<std::int32_t> gain{8388607};  // Q23
         QZ_Buffer_ref out;
         QZ_Chain_Item link;
         QZ_Chain delays;

@@ -62,7 +62,8 @@ QZ_value QZ_Effect::m_before(QZ_Object* obj, QZ_value v) {
         QZ_Soundpipe* p = QZ_Soundpipe::current();
         QZ_handle h = v.as_word();
         QZ_Effect* target = h ? QZ_object_as<QZ_Effect>(h) : nullptr;
-        if (p && e->link.list == &p->effects && (h == 0 || (target && target != e && target->link.list == &p->effects))) {
+        if (p && e->link.list == &p->effects &&
+            (h == 0 || (target && target != e && target->link.list == &p->effects))) {
             p->effects.remove(&e->link);
             p->effects.insert(&e->link, target ? &target->link : nullptr);
         }
@@ -127,7 +128,9 @@ void QZ_Effect_Zero::process() noexcept {
     if (o && n > 0) std::fill(o, o + n, 0);
 }
 
-QZ_value QZ_Effect_Zero::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Zero*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Zero::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Zero*>(obj)->out.option(v);
+}
 
 namespace {
 QZ_Object* make_zero() { return new QZ_Effect_Zero; }
@@ -166,8 +169,12 @@ void QZ_Effect_Copy::process() noexcept {
     });
 }
 
-QZ_value QZ_Effect_Copy::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Copy*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Copy::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Copy*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Copy::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Copy*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Copy::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Copy*>(obj)->out.option(v);
+}
 
 namespace {
 QZ_value step_option(std::atomic<std::int32_t>& step, QZ_value v) {

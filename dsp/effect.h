@@ -69,13 +69,20 @@ inline void QZ_put(std::int32_t& o, std::int32_t r) {
     const std::uint32_t uo = static_cast<std::uint32_t>(o);
     const std::uint32_t ur = static_cast<std::uint32_t>(r);
     std::uint32_t out;
-    if constexpr (M == QZ_MODE_SET) out = ur;
-    else if constexpr (M == QZ_MODE_ADD) out = uo + ur;
-    else if constexpr (M == QZ_MODE_SUB) out = uo - ur;
-    else if constexpr (M == QZ_MODE_STN) out = 0u - ur;
-    else if constexpr (M == QZ_MODE_ADN) out = 0u - (uo + ur);
-    else if constexpr (M == QZ_MODE_SBN) out = ur - uo;
-    else static_assert(M >= 0 && M < QZ_MODE_COUNT, "unknown output mode");
+    if constexpr (M == QZ_MODE_SET)
+        out = ur;
+    else if constexpr (M == QZ_MODE_ADD)
+        out = uo + ur;
+    else if constexpr (M == QZ_MODE_SUB)
+        out = uo - ur;
+    else if constexpr (M == QZ_MODE_STN)
+        out = 0u - ur;
+    else if constexpr (M == QZ_MODE_ADN)
+        out = 0u - (uo + ur);
+    else if constexpr (M == QZ_MODE_SBN)
+        out = ur - uo;
+    else
+        static_assert(M >= 0 && M < QZ_MODE_COUNT, "unknown output mode");
     o = static_cast<std::int32_t>(out);
 }
 

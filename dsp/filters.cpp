@@ -150,11 +150,12 @@ void bapass_fixed_loop(const std::int32_t* x, std::int32_t* o, std::int32_t n, s
     std::int32_t x1 = st.x1, x2 = st.x2, y1 = st.y1, y2 = st.y2;
     for (std::int32_t i = 0; i < n; ++i) {
         const std::int32_t xi = x[i];
-        const auto diff = static_cast<std::int32_t>(static_cast<std::uint32_t>(xi) - static_cast<std::uint32_t>(x2));
+        const auto diff =
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(xi) - static_cast<std::uint32_t>(x2));
         const std::uint32_t p = static_cast<std::uint32_t>(mul_shift31(diff, k2));
-        const std::uint32_t r = p - static_cast<std::uint32_t>(y2) + static_cast<std::uint32_t>(mul_shift31(y2, k1)) +
-                                2u * static_cast<std::uint32_t>(y1) -
-                                2u * static_cast<std::uint32_t>(mul_shift31(y1, k0));
+        const std::uint32_t r =
+            p - static_cast<std::uint32_t>(y2) + static_cast<std::uint32_t>(mul_shift31(y2, k1)) +
+            2u * static_cast<std::uint32_t>(y1) - 2u * static_cast<std::uint32_t>(mul_shift31(y1, k0));
         x2 = x1;
         x1 = xi;
         y2 = y1;
@@ -168,17 +169,23 @@ void bapass_fixed_loop(const std::int32_t* x, std::int32_t* o, std::int32_t n, s
 // toward zero (saturating, so a diverging filter cannot produce undefined casts).
 template <int M>
 inline double float_combine(double o, double r) {
-    if constexpr (M == QZ_MODE_SET) return r;
-    else if constexpr (M == QZ_MODE_ADD) return o + r;
-    else if constexpr (M == QZ_MODE_SUB) return o - r;
-    else if constexpr (M == QZ_MODE_STN) return -r;
-    else if constexpr (M == QZ_MODE_ADN) return -(o + r);
-    else return r - o;
+    if constexpr (M == QZ_MODE_SET)
+        return r;
+    else if constexpr (M == QZ_MODE_ADD)
+        return o + r;
+    else if constexpr (M == QZ_MODE_SUB)
+        return o - r;
+    else if constexpr (M == QZ_MODE_STN)
+        return -r;
+    else if constexpr (M == QZ_MODE_ADN)
+        return -(o + r);
+    else
+        return r - o;
 }
 
 template <int M>
-void bapass_float_loop(const std::int32_t* x, std::int32_t* o, std::int32_t n, double c0, double c1, double c2,
-                       QZ_Effect_Bapass::Float& st) noexcept {
+void bapass_float_loop(const std::int32_t* x, std::int32_t* o, std::int32_t n, double c0, double c1,
+                       double c2, QZ_Effect_Bapass::Float& st) noexcept {
     double x1 = st.x1, x2 = st.x2, y1 = st.y1, y2 = st.y2;
     for (std::int32_t i = 0; i < n; ++i) {
         const double xi = x[i];
@@ -214,8 +221,12 @@ void QZ_Effect_Bapass::process() noexcept {
     }
 }
 
-QZ_value QZ_Effect_Bapass::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Bapass*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Bapass::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Bapass*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Bapass::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Bapass*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Bapass::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Bapass*>(obj)->out.option(v);
+}
 
 QZ_value QZ_Effect_Bapass::m_f(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Bapass*>(obj);
@@ -273,8 +284,8 @@ void QZ_Effect_Lgd::process() noexcept {
         const double result = (1 - e) * target + e * s;
         const double d = s - target;
         // With level in [0, 0.1] here, the root's argument stays in [0.0001, 1.0001].
-        const double w = (d > 0 || level > 0.1) ? 1.0
-                                                 : std::sqrt(1.0001 - (level - 0.1) * (level - 0.1) / 0.1 / 0.1);
+        const double w =
+            (d > 0 || level > 0.1) ? 1.0 : std::sqrt(1.0001 - (level - 0.1) * (level - 0.1) / 0.1 / 0.1);
         level = level + w * d * 0.1;
         if (level < 0) level = 0;
         o[i] = QZ_trunc_to_int(result * 2147483648.0);
@@ -282,8 +293,12 @@ void QZ_Effect_Lgd::process() noexcept {
     v = level;
 }
 
-QZ_value QZ_Effect_Lgd::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Lgd*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Lgd::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Lgd*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Lgd::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Lgd*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Lgd::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Lgd*>(obj)->out.option(v);
+}
 
 QZ_value QZ_Effect_Lgd::m_c(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Lgd*>(obj);

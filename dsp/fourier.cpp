@@ -61,10 +61,14 @@ QZ_Fourier_Transform::~QZ_Fourier_Transform() {
 bool QZ_Fourier_Transform::set_size(int s) {
     if (s < 0 || s > MAX_S) return false;
     const std::int32_t n = 2 << s;
-    if (!spectrum_.get()) adopt(spectrum_, make_buffer(2 * n));
-    else spectrum_.get()->set_length(2 * n);
-    if (!history_.get()) adopt(history_, make_buffer(n));
-    else history_.get()->set_length(n);
+    if (!spectrum_.get())
+        adopt(spectrum_, make_buffer(2 * n));
+    else
+        spectrum_.get()->set_length(2 * n);
+    if (!history_.get())
+        adopt(history_, make_buffer(n));
+    else
+        history_.get()->set_length(n);
     reverse_.reset(new std::uint32_t[n]);
     hann_.reset(new double[n]);
     for (std::int32_t i = 0; i < n; ++i) {
@@ -134,8 +138,10 @@ QZ_value QZ_Fourier_Transform::m_w(QZ_Object* obj, QZ_value) {
 QZ_value QZ_Fourier_Transform::m_d(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Fourier_Transform*>(obj);
     if (v.type == QZ_T_STRING && v.word.s) {
-        if (std::strcmp(v.word.s, "forward") == 0) e->backward.store(false, std::memory_order_relaxed);
-        else if (std::strcmp(v.word.s, "backward") == 0) e->backward.store(true, std::memory_order_relaxed);
+        if (std::strcmp(v.word.s, "forward") == 0)
+            e->backward.store(false, std::memory_order_relaxed);
+        else if (std::strcmp(v.word.s, "backward") == 0)
+            e->backward.store(true, std::memory_order_relaxed);
     }
     return QZ_value::text(e->backward.load(std::memory_order_relaxed) ? "backward" : "forward");
 }
@@ -143,8 +149,10 @@ QZ_value QZ_Fourier_Transform::m_d(QZ_Object* obj, QZ_value v) {
 QZ_value QZ_Fourier_Transform::m_win(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Fourier_Transform*>(obj);
     if (v.type == QZ_T_STRING && v.word.s) {
-        if (std::strcmp(v.word.s, "none") == 0) e->window.store(0, std::memory_order_relaxed);
-        else if (std::strcmp(v.word.s, "sin") == 0) e->window.store(1, std::memory_order_relaxed);
+        if (std::strcmp(v.word.s, "none") == 0)
+            e->window.store(0, std::memory_order_relaxed);
+        else if (std::strcmp(v.word.s, "sin") == 0)
+            e->window.store(1, std::memory_order_relaxed);
     }
     return QZ_value::text(e->window.load(std::memory_order_relaxed) == 1 ? "sin" : "none");
 }
@@ -313,7 +321,8 @@ QZ_value QZ_Fourier_Noisegate::m_i(QZ_Object* obj, QZ_value v) {
     while (bits < 31 && (len >> bits) > 1) ++bits;
     const int s = bits + 1 - 3;  // significant bits of L, minus 3
     const bool power_of_two = len > 0 && (len & (len - 1)) == 0;
-    if (!power_of_two || s < 0 || s > QZ_Fourier_Transform::MAX_S) return e->in.option(QZ_value::object(e->in.handle));
+    if (!power_of_two || s < 0 || s > QZ_Fourier_Transform::MAX_S)
+        return e->in.option(QZ_value::object(e->in.handle));
     e->in.option(v);
     const std::int32_t n = len / 2;
     QZ_Soundpipe* saved = QZ_Soundpipe::current();
@@ -321,8 +330,10 @@ QZ_value QZ_Fourier_Noisegate::m_i(QZ_Object* obj, QZ_value v) {
     for (QZ_Fourier_Transform* t : {e->t1, e->t2, e->t3, e->t4, e->t5}) t->set_size(s);
     QZ_Soundpipe::set_current(saved);
     auto sized = [](QZ_Buffer_ref& r, std::int32_t length) {
-        if (!r.get()) adopt(r, make_buffer(length));
-        else r.get()->set_length(length);
+        if (!r.get())
+            adopt(r, make_buffer(length));
+        else
+            r.get()->set_length(length);
     };
     sized(e->floor, len / 4 + 1);
     sized(e->gain, len);
@@ -388,18 +399,20 @@ namespace {
 QZ_Object* make_transform() { return new QZ_Fourier_Transform; }
 QZ_Object* make_gate() { return new QZ_Fourier_Noisegate; }
 const QZ_Option transform_options[] = {
-    {"i", &QZ_Fourier_Transform::m_i},     {"w", &QZ_Fourier_Transform::m_w}, {"d", &QZ_Fourier_Transform::m_d},
-    {"win", &QZ_Fourier_Transform::m_win}, {"s", &QZ_Fourier_Transform::m_s},
-    {"delete", &QZ_Fourier_Transform::m_delete},
+    {"i", &QZ_Fourier_Transform::m_i}, {"w", &QZ_Fourier_Transform::m_w},
+    {"d", &QZ_Fourier_Transform::m_d}, {"win", &QZ_Fourier_Transform::m_win},
+    {"s", &QZ_Fourier_Transform::m_s}, {"delete", &QZ_Fourier_Transform::m_delete},
 };
 const QZ_Option gate_options[] = {
-    {"i", &QZ_Fourier_Noisegate::m_i}, {"o1", &QZ_Fourier_Noisegate::m_o1}, {"o2", &QZ_Fourier_Noisegate::m_o2},
-    {"s", &QZ_Fourier_Noisegate::m_s}, {"a", &QZ_Fourier_Noisegate::m_a},   {"w", &QZ_Fourier_Noisegate::m_w},
+    {"i", &QZ_Fourier_Noisegate::m_i},           {"o1", &QZ_Fourier_Noisegate::m_o1},
+    {"o2", &QZ_Fourier_Noisegate::m_o2},         {"s", &QZ_Fourier_Noisegate::m_s},
+    {"a", &QZ_Fourier_Noisegate::m_a},           {"w", &QZ_Fourier_Noisegate::m_w},
     {"delete", &QZ_Fourier_Noisegate::m_delete},
 };
 }  // namespace
 
-extern const QZ_Class QZ_Fourier_Transform_class = {"QZ_Fourier_Transform", &make_transform, transform_options,
-                                                    std::size(transform_options), &QZ_Effect_class};
+extern const QZ_Class QZ_Fourier_Transform_class = {"QZ_Fourier_Transform", &make_transform,
+                                                    transform_options, std::size(transform_options),
+                                                    &QZ_Effect_class};
 extern const QZ_Class QZ_Fourier_Noisegate_class = {"QZ_Fourier_Noisegate", &make_gate, gate_options,
                                                     std::size(gate_options), &QZ_Effect_class};

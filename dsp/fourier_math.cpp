@@ -121,8 +121,9 @@ QZ_AVX2 __m256i clamp32(__m256i v) {
 // round-half-even((s + f / 2^31) / 2), |s| < 2^36
 QZ_AVX2 __m256i round_half(__m256i s, __m256i f) {
     const __m256i one = _mm256_set1_epi64x(1);
-    const __m256i k = _mm256_sub_epi64(_mm256_srli_epi64(_mm256_add_epi64(s, _mm256_set1_epi64x(1LL << 40)), 1),
-                                       _mm256_set1_epi64x(1LL << 39));
+    const __m256i k =
+        _mm256_sub_epi64(_mm256_srli_epi64(_mm256_add_epi64(s, _mm256_set1_epi64x(1LL << 40)), 1),
+                         _mm256_set1_epi64x(1LL << 39));
     const __m256i r = _mm256_or_si256(_mm256_slli_epi64(_mm256_and_si256(s, one), 31), f);
     const __m256i up = _mm256_srli_epi64(
         _mm256_add_epi64(_mm256_add_epi64(r, _mm256_and_si256(k, one)), _mm256_set1_epi64x(0x7FFFFFFF)), 32);
@@ -176,7 +177,8 @@ __attribute__((target("avx2"))) void stages(std::int32_t* d, int s) {
     // stage 0: pairs of neighbours, twiddle entry 0
     {
         const __m256i w = _mm256_set1_epi64x(static_cast<long long>(
-            static_cast<std::uint32_t>(staged[0]) | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(staged[1])) << 32)));
+            static_cast<std::uint32_t>(staged[0]) |
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(staged[1])) << 32)));
         for (int c = 0; c < n; c += 8) {
             __m256i* p = reinterpret_cast<__m256i*>(d + 2 * c);
             const __m256i v1 = _mm256_loadu_si256(p), v2 = _mm256_loadu_si256(p + 1);
@@ -281,7 +283,10 @@ void QZ_fourier_butterflies_reference(std::int32_t* d, int s, bool forward) {
                 const long double ui = wr * bi + wi * br;
                 long double xr = ar + ur, xi = ai + ui, yr = ar - ur, yi = ai - ui;
                 if (forward) {
-                    xr /= 2; xi /= 2; yr /= 2; yi /= 2;
+                    xr /= 2;
+                    xi /= 2;
+                    yr /= 2;
+                    yi /= 2;
                 }
                 a[0] = round_ld(xr);
                 a[1] = round_ld(xi);

@@ -28,7 +28,8 @@ QZ_value real_option(std::atomic<double>& field, QZ_value v) {
 
 std::int32_t QZ_Effect_Freqmul::delay(std::int32_t n) const {
     // Single precision, like the delay time itself.
-    const float d = static_cast<float>(clock()) * g + static_cast<float>(n * k.load(std::memory_order_relaxed));
+    const float d =
+        static_cast<float>(clock()) * g + static_cast<float>(n * k.load(std::memory_order_relaxed));
     return QZ_trunc_to_int(d);
 }
 
@@ -66,9 +67,15 @@ void QZ_Effect_Freqmul::process() noexcept {
     }
 }
 
-QZ_value QZ_Effect_Freqmul::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Freqmul*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Freqmul::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Freqmul*>(obj)->out.option(v); }
-QZ_value QZ_Effect_Freqmul::m_k(QZ_Object* obj, QZ_value v) { return factor_option(static_cast<QZ_Effect_Freqmul*>(obj)->k, v); }
+QZ_value QZ_Effect_Freqmul::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Freqmul*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Freqmul::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Freqmul*>(obj)->out.option(v);
+}
+QZ_value QZ_Effect_Freqmul::m_k(QZ_Object* obj, QZ_value v) {
+    return factor_option(static_cast<QZ_Effect_Freqmul*>(obj)->k, v);
+}
 
 // -------------------------------------------------------------- Nefreqmul
 
@@ -141,19 +148,31 @@ void QZ_Effect_Nefreqmul::process() noexcept {
     });
 }
 
-QZ_value QZ_Effect_Nefreqmul::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Nefreqmul*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Nefreqmul::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Nefreqmul*>(obj)->out.option(v); }
-QZ_value QZ_Effect_Nefreqmul::m_k(QZ_Object* obj, QZ_value v) { return factor_option(static_cast<QZ_Effect_Nefreqmul*>(obj)->k, v); }
-QZ_value QZ_Effect_Nefreqmul::m_rand(QZ_Object* obj, QZ_value v) { return real_option(static_cast<QZ_Effect_Nefreqmul*>(obj)->accept, v); }
-QZ_value QZ_Effect_Nefreqmul::m_stab(QZ_Object* obj, QZ_value v) { return real_option(static_cast<QZ_Effect_Nefreqmul*>(obj)->stab, v); }
+QZ_value QZ_Effect_Nefreqmul::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Nefreqmul*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Nefreqmul::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Nefreqmul*>(obj)->out.option(v);
+}
+QZ_value QZ_Effect_Nefreqmul::m_k(QZ_Object* obj, QZ_value v) {
+    return factor_option(static_cast<QZ_Effect_Nefreqmul*>(obj)->k, v);
+}
+QZ_value QZ_Effect_Nefreqmul::m_rand(QZ_Object* obj, QZ_value v) {
+    return real_option(static_cast<QZ_Effect_Nefreqmul*>(obj)->accept, v);
+}
+QZ_value QZ_Effect_Nefreqmul::m_stab(QZ_Object* obj, QZ_value v) {
+    return real_option(static_cast<QZ_Effect_Nefreqmul*>(obj)->stab, v);
+}
 
 namespace {
 QZ_Object* make_freqmul() { return new QZ_Effect_Freqmul; }
 QZ_Object* make_nefreqmul() { return new QZ_Effect_Nefreqmul; }
-const QZ_Option freqmul_options[] = {{"i", &QZ_Effect_Freqmul::m_i}, {"o", &QZ_Effect_Freqmul::m_o},
-                                     {"k", &QZ_Effect_Freqmul::m_k}};
-const QZ_Option nefreqmul_options[] = {{"i", &QZ_Effect_Nefreqmul::m_i},       {"o", &QZ_Effect_Nefreqmul::m_o},
-                                       {"k", &QZ_Effect_Nefreqmul::m_k},       {"rand", &QZ_Effect_Nefreqmul::m_rand},
+const QZ_Option freqmul_options[] = {
+    {"i", &QZ_Effect_Freqmul::m_i}, {"o", &QZ_Effect_Freqmul::m_o}, {"k", &QZ_Effect_Freqmul::m_k}};
+const QZ_Option nefreqmul_options[] = {{"i", &QZ_Effect_Nefreqmul::m_i},
+                                       {"o", &QZ_Effect_Nefreqmul::m_o},
+                                       {"k", &QZ_Effect_Nefreqmul::m_k},
+                                       {"rand", &QZ_Effect_Nefreqmul::m_rand},
                                        {"stab", &QZ_Effect_Nefreqmul::m_stab}};
 }  // namespace
 

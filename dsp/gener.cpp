@@ -51,7 +51,9 @@ void QZ_Gener_White::process() noexcept {
     if (o) QZ_noise_fill(o, n);
 }
 
-QZ_value QZ_Gener_White::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Gener_White*>(obj)->out.option(v); }
+QZ_value QZ_Gener_White::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Gener_White*>(obj)->out.option(v);
+}
 
 // With clock 0 no time passes: the envelope holds the level of t = 0.
 void QZ_Gener_Exp::process() noexcept {
@@ -78,20 +80,26 @@ QZ_value float_option(std::atomic<float>& field, QZ_value v) {
 }
 }  // namespace
 
-QZ_value QZ_Gener_Exp::m_beg(QZ_Object* obj, QZ_value v) { return float_option(static_cast<QZ_Gener_Exp*>(obj)->beg, v); }
-QZ_value QZ_Gener_Exp::m_time(QZ_Object* obj, QZ_value v) { return float_option(static_cast<QZ_Gener_Exp*>(obj)->time, v); }
-QZ_value QZ_Gener_Exp::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Gener_Exp*>(obj)->out.option(v); }
+QZ_value QZ_Gener_Exp::m_beg(QZ_Object* obj, QZ_value v) {
+    return float_option(static_cast<QZ_Gener_Exp*>(obj)->beg, v);
+}
+QZ_value QZ_Gener_Exp::m_time(QZ_Object* obj, QZ_value v) {
+    return float_option(static_cast<QZ_Gener_Exp*>(obj)->time, v);
+}
+QZ_value QZ_Gener_Exp::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Gener_Exp*>(obj)->out.option(v);
+}
 
 namespace {
 QZ_Object* make_white() { return new QZ_Gener_White; }
 QZ_Object* make_exp() { return new QZ_Gener_Exp; }
 const QZ_Option white_options[] = {{"o", &QZ_Gener_White::m_o}};
-const QZ_Option exp_options[] = {{"beg", &QZ_Gener_Exp::m_beg}, {"time", &QZ_Gener_Exp::m_time},
-                                 {"o", &QZ_Gener_Exp::m_o}};
+const QZ_Option exp_options[] = {
+    {"beg", &QZ_Gener_Exp::m_beg}, {"time", &QZ_Gener_Exp::m_time}, {"o", &QZ_Gener_Exp::m_o}};
 }  // namespace
 
 extern const QZ_Class QZ_Gener_class = {"QZ_Gener", nullptr, nullptr, 0, &QZ_Effect_class};
-extern const QZ_Class QZ_Gener_White_class = {"QZ_Gener_White", &make_white, white_options, std::size(white_options),
-                                              &QZ_Gener_class};
+extern const QZ_Class QZ_Gener_White_class = {"QZ_Gener_White", &make_white, white_options,
+                                              std::size(white_options), &QZ_Gener_class};
 extern const QZ_Class QZ_Gener_Exp_class = {"QZ_Gener_Exp", &make_exp, exp_options, std::size(exp_options),
                                             &QZ_Gener_class};

@@ -96,13 +96,19 @@ void QZ_Effect_Oper::process() noexcept {
     const std::int32_t* b = samples(this, b2);
     std::int32_t* o = samples(this, bo);
     if (!a || !b || !o || n <= 0) return;
-    run_oper<false>(oper.load(std::memory_order_relaxed), mode(), a,
-                    [b](std::int32_t i) { return b[i]; }, o, n);
+    run_oper<false>(
+        oper.load(std::memory_order_relaxed), mode(), a, [b](std::int32_t i) { return b[i]; }, o, n);
 }
 
-QZ_value QZ_Effect_Oper::m_i1(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Oper*>(obj)->in1.option(v); }
-QZ_value QZ_Effect_Oper::m_i2(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Oper*>(obj)->in2.option(v); }
-QZ_value QZ_Effect_Oper::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Oper*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Oper::m_i1(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Oper*>(obj)->in1.option(v);
+}
+QZ_value QZ_Effect_Oper::m_i2(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Oper*>(obj)->in2.option(v);
+}
+QZ_value QZ_Effect_Oper::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Oper*>(obj)->out.option(v);
+}
 QZ_value QZ_Effect_Oper::m_oper(QZ_Object* obj, QZ_value v) {
     return oper_option(static_cast<QZ_Effect_Oper*>(obj)->oper, v);
 }
@@ -118,12 +124,16 @@ void QZ_Effect_Koef::process() noexcept {
     std::int32_t* o = samples(this, bo);
     if (!a || !o || n <= 0) return;
     const std::int32_t kk = k.load(std::memory_order_relaxed);
-    run_oper<true>(oper.load(std::memory_order_relaxed), mode(), a,
-                   [kk](std::int32_t) { return kk; }, o, n);
+    run_oper<true>(
+        oper.load(std::memory_order_relaxed), mode(), a, [kk](std::int32_t) { return kk; }, o, n);
 }
 
-QZ_value QZ_Effect_Koef::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Koef*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Koef::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Koef*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Koef::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Koef*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Koef::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Koef*>(obj)->out.option(v);
+}
 QZ_value QZ_Effect_Koef::m_oper(QZ_Object* obj, QZ_value v) {
     return oper_option(static_cast<QZ_Effect_Koef*>(obj)->oper, v);
 }
@@ -164,12 +174,24 @@ static void run_limit(E* e) {
 void QZ_Effect_Gtzero::process() noexcept { run_limit<true>(this); }
 void QZ_Effect_Ltzero::process() noexcept { run_limit<false>(this); }
 
-QZ_value QZ_Effect_Gtzero::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Gtzero*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Gtzero::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Gtzero*>(obj)->out.option(v); }
-QZ_value QZ_Effect_Gtzero::m_l(QZ_Object* obj, QZ_value v) { return int_option(static_cast<QZ_Effect_Gtzero*>(obj)->l, v); }
-QZ_value QZ_Effect_Ltzero::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Ltzero*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Ltzero::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Ltzero*>(obj)->out.option(v); }
-QZ_value QZ_Effect_Ltzero::m_l(QZ_Object* obj, QZ_value v) { return int_option(static_cast<QZ_Effect_Ltzero*>(obj)->l, v); }
+QZ_value QZ_Effect_Gtzero::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Gtzero*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Gtzero::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Gtzero*>(obj)->out.option(v);
+}
+QZ_value QZ_Effect_Gtzero::m_l(QZ_Object* obj, QZ_value v) {
+    return int_option(static_cast<QZ_Effect_Gtzero*>(obj)->l, v);
+}
+QZ_value QZ_Effect_Ltzero::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Ltzero*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Ltzero::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Ltzero*>(obj)->out.option(v);
+}
+QZ_value QZ_Effect_Ltzero::m_l(QZ_Object* obj, QZ_value v) {
+    return int_option(static_cast<QZ_Effect_Ltzero*>(obj)->l, v);
+}
 
 // ------------------------------------------------------------------- Dist
 
@@ -185,7 +207,8 @@ void QZ_Effect_Dist::recompute_bounds() {
 void QZ_Effect_Dist::recompute_rate() {
     const std::int32_t c = clock();
     if (c == 0) return;
-    r.store(QZ_trunc_to_int(static_cast<double>(rate) * 48000.0 / c * 2147483647.0), std::memory_order_relaxed);
+    r.store(QZ_trunc_to_int(static_cast<double>(rate) * 48000.0 / c * 2147483647.0),
+            std::memory_order_relaxed);
 }
 
 void QZ_Effect_Dist::clock_changed() noexcept { recompute_rate(); }
@@ -219,21 +242,28 @@ void QZ_Effect_Dist::process() noexcept {
         // drive and softness; the quotient is cut to 32 bits like the sum.
         const std::uint64_t sq = static_cast<std::uint64_t>(mag) * static_cast<std::uint64_t>(mag);
         std::uint64_t q = 0;
-        if (div > 0) q = sq / static_cast<std::uint64_t>(div);
-        else if (div < 0) q = 0u - sq / static_cast<std::uint64_t>(-div);
+        if (div > 0)
+            q = sq / static_cast<std::uint64_t>(div);
+        else if (div < 0)
+            q = 0u - sq / static_cast<std::uint64_t>(-div);
         const std::int32_t y = wadd(c, static_cast<std::int32_t>(static_cast<std::uint32_t>(q)));
         s = wadd(s, static_cast<std::int32_t>((static_cast<std::int64_t>(wsub(a, y)) * rr) >> 32));
         o[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(y) << 2);
     }
 }
 
-QZ_value QZ_Effect_Dist::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Dist*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Dist::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Dist*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Dist::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Dist*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Dist::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Dist*>(obj)->out.option(v);
+}
 
 QZ_value QZ_Effect_Dist::m_d(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Dist*>(obj);
     if (v.present()) {
-        e->d.store(QZ_trunc_to_int(static_cast<double>(v.as_float()) * 536870912.0), std::memory_order_relaxed);
+        e->d.store(QZ_trunc_to_int(static_cast<double>(v.as_float()) * 536870912.0),
+                   std::memory_order_relaxed);
         e->recompute_bounds();
     }
     return QZ_value::real(static_cast<float>(e->d.load(std::memory_order_relaxed) / 1073741824.0));
@@ -257,7 +287,9 @@ QZ_value QZ_Effect_Dist::m_k(QZ_Object* obj, QZ_value v) {
     return QZ_value::real(e->rate);
 }
 
-QZ_value QZ_Effect_Dist::m_l(QZ_Object* obj, QZ_value v) { return int_option(static_cast<QZ_Effect_Dist*>(obj)->flags, v); }
+QZ_value QZ_Effect_Dist::m_l(QZ_Object* obj, QZ_value v) {
+    return int_option(static_cast<QZ_Effect_Dist*>(obj)->flags, v);
+}
 
 // ----------------------------------------------------------------- Ampdet
 
@@ -295,7 +327,8 @@ void QZ_Effect_Ampdet::process() noexcept {
     QZ_with_mode(mode(), [&](auto md) {
         std::uint32_t env = static_cast<std::uint32_t>(y);
         for (std::int32_t i = 0; i < n; ++i) {
-            const std::uint32_t m = x[i] < 0 ? 0u - static_cast<std::uint32_t>(x[i]) : static_cast<std::uint32_t>(x[i]);
+            const std::uint32_t m =
+                x[i] < 0 ? 0u - static_cast<std::uint32_t>(x[i]) : static_cast<std::uint32_t>(x[i]);
             const std::int64_t diff = static_cast<std::int32_t>(m - env);
             const std::int64_t k = m >= env ? c1 : c2;
             env += static_cast<std::uint32_t>((diff * k) >> 31);
@@ -305,9 +338,15 @@ void QZ_Effect_Ampdet::process() noexcept {
     });
 }
 
-QZ_value QZ_Effect_Ampdet::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Ampdet*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Ampdet::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Ampdet*>(obj)->out.option(v); }
-QZ_value QZ_Effect_Ampdet::m_a(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Ampdet*>(obj)->rect.option(v); }
+QZ_value QZ_Effect_Ampdet::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Ampdet*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Ampdet::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Ampdet*>(obj)->out.option(v);
+}
+QZ_value QZ_Effect_Ampdet::m_a(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Ampdet*>(obj)->rect.option(v);
+}
 
 QZ_value QZ_Effect_Ampdet::m_f1(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Ampdet*>(obj);
@@ -337,31 +376,37 @@ QZ_Object* make_ltzero() { return new QZ_Effect_Ltzero; }
 QZ_Object* make_dist() { return new QZ_Effect_Dist; }
 QZ_Object* make_ampdet() { return new QZ_Effect_Ampdet; }
 
-const QZ_Option oper_options[] = {{"i1", &QZ_Effect_Oper::m_i1}, {"i2", &QZ_Effect_Oper::m_i2},
-                                  {"o", &QZ_Effect_Oper::m_o}, {"oper", &QZ_Effect_Oper::m_oper}};
-const QZ_Option koef_options[] = {{"i", &QZ_Effect_Koef::m_i}, {"o", &QZ_Effect_Koef::m_o},
-                                  {"oper", &QZ_Effect_Koef::m_oper}, {"k", &QZ_Effect_Koef::m_k}};
-const QZ_Option gtzero_options[] = {{"i", &QZ_Effect_Gtzero::m_i}, {"o", &QZ_Effect_Gtzero::m_o},
-                                    {"l", &QZ_Effect_Gtzero::m_l}};
-const QZ_Option ltzero_options[] = {{"i", &QZ_Effect_Ltzero::m_i}, {"o", &QZ_Effect_Ltzero::m_o},
-                                    {"l", &QZ_Effect_Ltzero::m_l}};
+const QZ_Option oper_options[] = {{"i1", &QZ_Effect_Oper::m_i1},
+                                  {"i2", &QZ_Effect_Oper::m_i2},
+                                  {"o", &QZ_Effect_Oper::m_o},
+                                  {"oper", &QZ_Effect_Oper::m_oper}};
+const QZ_Option koef_options[] = {{"i", &QZ_Effect_Koef::m_i},
+                                  {"o", &QZ_Effect_Koef::m_o},
+                                  {"oper", &QZ_Effect_Koef::m_oper},
+                                  {"k", &QZ_Effect_Koef::m_k}};
+const QZ_Option gtzero_options[] = {
+    {"i", &QZ_Effect_Gtzero::m_i}, {"o", &QZ_Effect_Gtzero::m_o}, {"l", &QZ_Effect_Gtzero::m_l}};
+const QZ_Option ltzero_options[] = {
+    {"i", &QZ_Effect_Ltzero::m_i}, {"o", &QZ_Effect_Ltzero::m_o}, {"l", &QZ_Effect_Ltzero::m_l}};
 const QZ_Option dist_options[] = {{"i", &QZ_Effect_Dist::m_i}, {"o", &QZ_Effect_Dist::m_o},
-                                  {"d", &QZ_Effect_Dist::m_d},  {"s", &QZ_Effect_Dist::m_s},
-                                  {"k", &QZ_Effect_Dist::m_k},  {"l", &QZ_Effect_Dist::m_l}};
-const QZ_Option ampdet_options[] = {{"i", &QZ_Effect_Ampdet::m_i},   {"o", &QZ_Effect_Ampdet::m_o},
-                                    {"a", &QZ_Effect_Ampdet::m_a},   {"f1", &QZ_Effect_Ampdet::m_f1},
+                                  {"d", &QZ_Effect_Dist::m_d}, {"s", &QZ_Effect_Dist::m_s},
+                                  {"k", &QZ_Effect_Dist::m_k}, {"l", &QZ_Effect_Dist::m_l}};
+const QZ_Option ampdet_options[] = {{"i", &QZ_Effect_Ampdet::m_i},
+                                    {"o", &QZ_Effect_Ampdet::m_o},
+                                    {"a", &QZ_Effect_Ampdet::m_a},
+                                    {"f1", &QZ_Effect_Ampdet::m_f1},
                                     {"f2", &QZ_Effect_Ampdet::m_f2}};
 }  // namespace
 
-extern const QZ_Class QZ_Effect_Oper_class = {"QZ_Effect_Oper", &make_oper, oper_options, std::size(oper_options),
-                                       &QZ_Effect_class};
-extern const QZ_Class QZ_Effect_Koef_class = {"QZ_Effect_Koef", &make_koef, koef_options, std::size(koef_options),
-                                       &QZ_Effect_class};
+extern const QZ_Class QZ_Effect_Oper_class = {"QZ_Effect_Oper", &make_oper, oper_options,
+                                              std::size(oper_options), &QZ_Effect_class};
+extern const QZ_Class QZ_Effect_Koef_class = {"QZ_Effect_Koef", &make_koef, koef_options,
+                                              std::size(koef_options), &QZ_Effect_class};
 extern const QZ_Class QZ_Effect_Gtzero_class = {"QZ_Effect_Gtzero", &make_gtzero, gtzero_options,
-                                         std::size(gtzero_options), &QZ_Effect_class};
+                                                std::size(gtzero_options), &QZ_Effect_class};
 extern const QZ_Class QZ_Effect_Ltzero_class = {"QZ_Effect_Ltzero", &make_ltzero, ltzero_options,
-                                         std::size(ltzero_options), &QZ_Effect_class};
-extern const QZ_Class QZ_Effect_Dist_class = {"QZ_Effect_Dist", &make_dist, dist_options, std::size(dist_options),
-                                       &QZ_Effect_class};
+                                                std::size(ltzero_options), &QZ_Effect_class};
+extern const QZ_Class QZ_Effect_Dist_class = {"QZ_Effect_Dist", &make_dist, dist_options,
+                                              std::size(dist_options), &QZ_Effect_class};
 extern const QZ_Class QZ_Effect_Ampdet_class = {"QZ_Effect_Ampdet", &make_ampdet, ampdet_options,
-                                         std::size(ampdet_options), &QZ_Effect_class};
+                                                std::size(ampdet_options), &QZ_Effect_class};

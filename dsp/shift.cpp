@@ -31,7 +31,8 @@ inline std::int32_t read_exact(const std::int32_t* r, std::int32_t w, std::int64
     const std::int64_t f = pos - 16384 * ip;
     const std::int32_t i0 = static_cast<std::int32_t>((w + ip) & MASK);
     const std::int32_t i1 = static_cast<std::int32_t>((w + ip + 1) & MASK);
-    return static_cast<std::int32_t>((static_cast<std::int64_t>(r[i1]) * f + static_cast<std::int64_t>(r[i0]) * (16384 - f)) >> 14);
+    return static_cast<std::int32_t>(
+        (static_cast<std::int64_t>(r[i1]) * f + static_cast<std::int64_t>(r[i0]) * (16384 - f)) >> 14);
 }
 
 inline std::int32_t read_cheap(const std::int32_t* r, std::int32_t w, std::int64_t pos) {
@@ -69,8 +70,12 @@ void QZ_Effect_Oversam::process() noexcept {
     }
 }
 
-QZ_value QZ_Effect_Oversam::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Oversam*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Oversam::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Oversam*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Oversam::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Oversam*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Oversam::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Oversam*>(obj)->out.option(v);
+}
 QZ_value QZ_Effect_Oversam::m_k(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Oversam*>(obj);
     if (v.present()) e->factor = int_of(v);
@@ -185,12 +190,20 @@ QZ_value phase_option(QZ_Object* obj, QZ_value v) {
 }
 }  // namespace
 
-QZ_value QZ_Effect_Shift::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Shift*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Shift::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Shift*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Shift::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Shift*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Shift::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Shift*>(obj)->out.option(v);
+}
 QZ_value QZ_Effect_Shift::m_s(QZ_Object* obj, QZ_value v) { return speed_option<QZ_Effect_Shift>(obj, v); }
 QZ_value QZ_Effect_Shift::m_p(QZ_Object* obj, QZ_value v) { return phase_option<QZ_Effect_Shift>(obj, v); }
-QZ_value QZ_Effect_Nshift::m_i(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Nshift*>(obj)->in.option(v); }
-QZ_value QZ_Effect_Nshift::m_o(QZ_Object* obj, QZ_value v) { return static_cast<QZ_Effect_Nshift*>(obj)->out.option(v); }
+QZ_value QZ_Effect_Nshift::m_i(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Nshift*>(obj)->in.option(v);
+}
+QZ_value QZ_Effect_Nshift::m_o(QZ_Object* obj, QZ_value v) {
+    return static_cast<QZ_Effect_Nshift*>(obj)->out.option(v);
+}
 QZ_value QZ_Effect_Nshift::m_s(QZ_Object* obj, QZ_value v) { return speed_option<QZ_Effect_Nshift>(obj, v); }
 QZ_value QZ_Effect_Nshift::m_p(QZ_Object* obj, QZ_value v) { return phase_option<QZ_Effect_Nshift>(obj, v); }
 
@@ -198,12 +211,16 @@ namespace {
 QZ_Object* make_oversam() { return new QZ_Effect_Oversam; }
 QZ_Object* make_shift() { return new QZ_Effect_Shift; }
 QZ_Object* make_nshift() { return new QZ_Effect_Nshift; }
-const QZ_Option oversam_options[] = {{"i", &QZ_Effect_Oversam::m_i}, {"o", &QZ_Effect_Oversam::m_o},
-                                     {"k", &QZ_Effect_Oversam::m_k}};
-const QZ_Option shift_options[] = {{"i", &QZ_Effect_Shift::m_i}, {"o", &QZ_Effect_Shift::m_o},
-                                   {"s", &QZ_Effect_Shift::m_s}, {"p", &QZ_Effect_Shift::m_p}};
-const QZ_Option nshift_options[] = {{"i", &QZ_Effect_Nshift::m_i}, {"o", &QZ_Effect_Nshift::m_o},
-                                    {"s", &QZ_Effect_Nshift::m_s}, {"p", &QZ_Effect_Nshift::m_p}};
+const QZ_Option oversam_options[] = {
+    {"i", &QZ_Effect_Oversam::m_i}, {"o", &QZ_Effect_Oversam::m_o}, {"k", &QZ_Effect_Oversam::m_k}};
+const QZ_Option shift_options[] = {{"i", &QZ_Effect_Shift::m_i},
+                                   {"o", &QZ_Effect_Shift::m_o},
+                                   {"s", &QZ_Effect_Shift::m_s},
+                                   {"p", &QZ_Effect_Shift::m_p}};
+const QZ_Option nshift_options[] = {{"i", &QZ_Effect_Nshift::m_i},
+                                    {"o", &QZ_Effect_Nshift::m_o},
+                                    {"s", &QZ_Effect_Nshift::m_s},
+                                    {"p", &QZ_Effect_Nshift::m_p}};
 }  // namespace
 
 extern const QZ_Class QZ_Effect_Oversam_class = {"QZ_Effect_Oversam", &make_oversam, oversam_options,

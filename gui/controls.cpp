@@ -93,9 +93,15 @@ QZ_value QZ_Wid_Butt::m_res(QZ_Object* o, QZ_value v) {
     map_strip(w->strip, w->resource, v);
     return QZ_value::text(w->resource.c_str());
 }
-QZ_value QZ_Wid_Butt::m_com(QZ_Object* o, QZ_value v) { return set_com(static_cast<QZ_Wid_Butt*>(o)->com, v); }
-QZ_value QZ_Wid_Butt::m_var(QZ_Object* o, QZ_value v) { return set_var(static_cast<QZ_Wid_Butt*>(o)->var, v); }
-QZ_value QZ_Wid_Butt::m_dat(QZ_Object* o, QZ_value v) { return set_dat(static_cast<QZ_Wid_Butt*>(o)->dat, v); }
+QZ_value QZ_Wid_Butt::m_com(QZ_Object* o, QZ_value v) {
+    return set_com(static_cast<QZ_Wid_Butt*>(o)->com, v);
+}
+QZ_value QZ_Wid_Butt::m_var(QZ_Object* o, QZ_value v) {
+    return set_var(static_cast<QZ_Wid_Butt*>(o)->var, v);
+}
+QZ_value QZ_Wid_Butt::m_dat(QZ_Object* o, QZ_value v) {
+    return set_dat(static_cast<QZ_Wid_Butt*>(o)->dat, v);
+}
 QZ_value QZ_Wid_Butt::m_val(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Butt*>(o);
     if (v.present()) w->set_state(v.type == QZ_T_FLOAT ? v.word.f != 0.0f : v.word.i != 0);
@@ -126,7 +132,8 @@ void QZ_Wid_Knob::set_value(float v) {
     std::int32_t p = 0;
     if (maximum != minimum) {
         const long double span = static_cast<long double>(strip.frames) - 1.0L;
-        const long double t = span * (static_cast<long double>(v) - minimum) / (static_cast<long double>(maximum) - minimum);
+        const long double t =
+            span * (static_cast<long double>(v) - minimum) / (static_cast<long double>(maximum) - minimum);
         p = QZ_trunc_to_int(static_cast<double>(std::trunc(t)));
     }
     if (resource.empty()) return;
@@ -174,9 +181,15 @@ QZ_value QZ_Wid_Knob::m_res(QZ_Object* o, QZ_value v) {
     map_strip(w->strip, w->resource, v);
     return QZ_value::text(w->resource.c_str());
 }
-QZ_value QZ_Wid_Knob::m_com(QZ_Object* o, QZ_value v) { return set_com(static_cast<QZ_Wid_Knob*>(o)->com, v); }
-QZ_value QZ_Wid_Knob::m_var(QZ_Object* o, QZ_value v) { return set_var(static_cast<QZ_Wid_Knob*>(o)->var, v); }
-QZ_value QZ_Wid_Knob::m_dat(QZ_Object* o, QZ_value v) { return set_dat(static_cast<QZ_Wid_Knob*>(o)->dat, v); }
+QZ_value QZ_Wid_Knob::m_com(QZ_Object* o, QZ_value v) {
+    return set_com(static_cast<QZ_Wid_Knob*>(o)->com, v);
+}
+QZ_value QZ_Wid_Knob::m_var(QZ_Object* o, QZ_value v) {
+    return set_var(static_cast<QZ_Wid_Knob*>(o)->var, v);
+}
+QZ_value QZ_Wid_Knob::m_dat(QZ_Object* o, QZ_value v) {
+    return set_dat(static_cast<QZ_Wid_Knob*>(o)->dat, v);
+}
 QZ_value QZ_Wid_Knob::m_val(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Knob*>(o);
     if (v.present()) w->set_value(v.as_float());

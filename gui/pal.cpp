@@ -112,9 +112,11 @@ QZ_value QZ_Wid_Pal::m_res(QZ_Object* o, QZ_value v) {
         std::size_t size = 0;
         const unsigned char* p = QZ_gui_resource(w->resource.c_str(), &size);
         if (p && w->source.map(p, size)) {
-            if (w->picture.width != w->source.width || w->picture.height != w->source.height || !w->picture.owns())
+            if (w->picture.width != w->source.width || w->picture.height != w->source.height ||
+                !w->picture.owns())
                 w->picture.allocate(w->source.width, w->source.height);
-            const std::size_t n = static_cast<std::size_t>(w->source.width) * static_cast<std::size_t>(w->source.height);
+            const std::size_t n =
+                static_cast<std::size_t>(w->source.width) * static_cast<std::size_t>(w->source.height);
             if (n) std::memcpy(w->picture.pixels, w->source.pixels, n * sizeof(QZ_Pix_A32));
         }
     }
@@ -130,21 +132,25 @@ QZ_value QZ_Wid_Pal::m_ln(QZ_Object* o, QZ_value v) {
     return QZ_value::object(w->line);
 }
 
-#define QZ_PAL_LINE_OPTION(opt, field, getter, setter)                       \
-    QZ_value QZ_Wid_Pal::m_##opt(QZ_Object* o, QZ_value v) {                 \
-        QZ_Wid_Pal_Line* ln = static_cast<QZ_Wid_Pal*>(o)->the_line();      \
-        if (!ln) return QZ_EMPTY;                                            \
-        if (v.present()) ln->field = setter;                                 \
-        return getter;                                                       \
+#define QZ_PAL_LINE_OPTION(opt, field, getter, setter)                 \
+    QZ_value QZ_Wid_Pal::m_##opt(QZ_Object* o, QZ_value v) {           \
+        QZ_Wid_Pal_Line* ln = static_cast<QZ_Wid_Pal*>(o)->the_line(); \
+        if (!ln) return QZ_EMPTY;                                      \
+        if (v.present()) ln->field = setter;                           \
+        return getter;                                                 \
     }
 
 QZ_PAL_LINE_OPTION(mn, mn, QZ_value::integer(ln->mn), v.as_int())
 QZ_PAL_LINE_OPTION(mx, mx, QZ_value::integer(ln->mx), v.as_int())
 QZ_PAL_LINE_OPTION(rl, rl, QZ_value::real(ln->rl), v.as_float())
-QZ_PAL_LINE_OPTION(bg, bg, QZ_value::integer(static_cast<std::int32_t>(ln->bg)), static_cast<std::uint32_t>(v.as_int()))
-QZ_PAL_LINE_OPTION(fg, fg, QZ_value::integer(static_cast<std::int32_t>(ln->fg)), static_cast<std::uint32_t>(v.as_int()))
-QZ_PAL_LINE_OPTION(rg, rg, QZ_value::integer(static_cast<std::int32_t>(ln->rg)), static_cast<std::uint32_t>(v.as_int()))
-QZ_PAL_LINE_OPTION(cg, cg, QZ_value::integer(static_cast<std::int32_t>(ln->cg)), static_cast<std::uint32_t>(v.as_int()))
+QZ_PAL_LINE_OPTION(bg, bg, QZ_value::integer(static_cast<std::int32_t>(ln->bg)),
+                   static_cast<std::uint32_t>(v.as_int()))
+QZ_PAL_LINE_OPTION(fg, fg, QZ_value::integer(static_cast<std::int32_t>(ln->fg)),
+                   static_cast<std::uint32_t>(v.as_int()))
+QZ_PAL_LINE_OPTION(rg, rg, QZ_value::integer(static_cast<std::int32_t>(ln->rg)),
+                   static_cast<std::uint32_t>(v.as_int()))
+QZ_PAL_LINE_OPTION(cg, cg, QZ_value::integer(static_cast<std::int32_t>(ln->cg)),
+                   static_cast<std::uint32_t>(v.as_int()))
 #undef QZ_PAL_LINE_OPTION
 
 QZ_value QZ_Wid_Pal::m_ch(QZ_Object* o, QZ_value v) {
@@ -171,11 +177,12 @@ QZ_value QZ_Wid_Pal::m_level(QZ_Object* o, QZ_value v) {
 namespace {
 QZ_Object* make_pal() { return new QZ_Wid_Pal; }
 const QZ_Option pal_options[] = {
-    {"res", &QZ_Wid_Pal::m_res}, {"mn", &QZ_Wid_Pal::m_mn}, {"rl", &QZ_Wid_Pal::m_rl},
-    {"mx", &QZ_Wid_Pal::m_mx},   {"bg", &QZ_Wid_Pal::m_bg}, {"fg", &QZ_Wid_Pal::m_fg},
-    {"rg", &QZ_Wid_Pal::m_rg},   {"cg", &QZ_Wid_Pal::m_cg}, {"ch", &QZ_Wid_Pal::m_ch},
+    {"res", &QZ_Wid_Pal::m_res}, {"mn", &QZ_Wid_Pal::m_mn},       {"rl", &QZ_Wid_Pal::m_rl},
+    {"mx", &QZ_Wid_Pal::m_mx},   {"bg", &QZ_Wid_Pal::m_bg},       {"fg", &QZ_Wid_Pal::m_fg},
+    {"rg", &QZ_Wid_Pal::m_rg},   {"cg", &QZ_Wid_Pal::m_cg},       {"ch", &QZ_Wid_Pal::m_ch},
     {"ln", &QZ_Wid_Pal::m_ln},   {"level", &QZ_Wid_Pal::m_level},
 };
 }  // namespace
 
-const QZ_Class QZ_Wid_Pal_class = {"QZ_Wid_Pal", &make_pal, pal_options, std::size(pal_options), &QZ_Wid_class};
+const QZ_Class QZ_Wid_Pal_class = {"QZ_Wid_Pal", &make_pal, pal_options, std::size(pal_options),
+                                   &QZ_Wid_class};

@@ -12,10 +12,10 @@ class QZ_Wid_Pal_Line : public QZ_Object {
 public:
     QZ_Wid_Pal_Line();
 
-    std::uint32_t bg = 0;   // unlit segments
-    std::uint32_t cg = 0;   // key: a meter pixel with its segment byte and alpha cleared equals cg
-    std::uint32_t fg = 0;   // lit, below the threshold
-    std::uint32_t rg = 0;   // lit, at or above the threshold
+    std::uint32_t bg = 0;      // unlit segments
+    std::uint32_t cg = 0;      // key: a meter pixel with its segment byte and alpha cleared equals cg
+    std::uint32_t fg = 0;      // lit, below the threshold
+    std::uint32_t rg = 0;      // lit, at or above the threshold
     std::int32_t channel = 0;  // 0 blue, 1 green, 2 red: the byte holding the segment number
     float level = 0.0f;
     float rl = 0.0f;  // threshold, as a fraction of the segment range

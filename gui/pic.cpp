@@ -85,11 +85,12 @@ bool QZ_Vid::map(const unsigned char* data, std::size_t length) {
     bool fits = 20 + block_bytes <= length;
     if (fits) {
         const std::uint64_t room = (length - 20 - block_bytes) / 2;  // index entries that fit
-        const std::uint64_t per_frame = tw * th;                      // < 2^62
+        const std::uint64_t per_frame = tw * th;                     // < 2^62
         fits = per_frame == 0 || f <= room / per_frame;
     }
     if (!fits) {
-        QZ_error_func("QZ/Vid", 14, "QZ_Vid::map", __DATE__, __TIME__, "QZVF resource shorter than its header");
+        QZ_error_func("QZ/Vid", 14, "QZ_Vid::map", __DATE__, __TIME__,
+                      "QZVF resource shorter than its header");
         return false;
     }
     width = w;
@@ -120,7 +121,8 @@ void QZ_blend(const QZ_Picture& src, QZ_Picture& dst, std::int32_t dx, std::int3
     if (r.empty()) return;
     // Clip the source range so that every destination pixel lies inside dst.
     std::int64_t i0 = r.top, i1 = r.bottom, j0 = r.left, j1 = r.right;
-    const std::int64_t oy = static_cast<std::int64_t>(dy) - r.top, ox = static_cast<std::int64_t>(dx) - r.left;
+    const std::int64_t oy = static_cast<std::int64_t>(dy) - r.top,
+                       ox = static_cast<std::int64_t>(dx) - r.left;
     if (i0 + oy < 0) i0 = -oy;
     if (i1 + oy > dst.height) i1 = dst.height - oy;
     if (j0 + ox < 0) j0 = -ox;
@@ -144,9 +146,10 @@ void QZ_drawFrame(const QZ_Vid& vid, std::int32_t frame, QZ_Picture& dst, std::i
                   const QZ_Rect* rect) {
     if (vid.empty() || frame < 0 || static_cast<std::uint32_t>(frame) >= vid.frames || !dst.pixels) return;
     const std::int64_t fw = vid.width, fh = vid.height;
-    QZ_Rect r = rect ? *rect
-                     : QZ_Rect{0, 0, static_cast<std::int32_t>(fw - dx), static_cast<std::int32_t>(fh - dy)};
-    const std::int64_t ox = static_cast<std::int64_t>(dx) - r.left, oy = static_cast<std::int64_t>(dy) - r.top;
+    QZ_Rect r =
+        rect ? *rect : QZ_Rect{0, 0, static_cast<std::int32_t>(fw - dx), static_cast<std::int32_t>(fh - dy)};
+    const std::int64_t ox = static_cast<std::int64_t>(dx) - r.left,
+                       oy = static_cast<std::int64_t>(dy) - r.top;
     // Clip to the frame (edge tiles stick out of it) and to the destination.
     std::int64_t x0 = r.left, x1 = r.right, y0 = r.top, y1 = r.bottom;
     if (x0 < 0) x0 = 0;

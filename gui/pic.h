@@ -116,11 +116,10 @@ public:
 
 // Composes the source rectangle of `src` (repeated when it exceeds the source)
 // onto `dst` with its top-left at (dx, dy); clipped to the destination.
-void QZ_blend(const QZ_Picture& src, QZ_Picture& dst, std::int32_t dx, std::int32_t dy,
-              const QZ_Rect* rect);
+void QZ_blend(const QZ_Picture& src, QZ_Picture& dst, std::int32_t dx, std::int32_t dy, const QZ_Rect* rect);
 
 // Composes the source rectangle of one frame of a strip onto `dst` at (dx, dy).
 // Without a rectangle, (0, 0, width - dx, height - dy) is used. A frame outside
 // the strip draws nothing; the rectangle is clipped to the frame and to `dst`.
-void QZ_drawFrame(const QZ_Vid& vid, std::int32_t frame, QZ_Picture& dst, std::int32_t dx,
-                  std::int32_t dy, const QZ_Rect* rect);
+void QZ_drawFrame(const QZ_Vid& vid, std::int32_t frame, QZ_Picture& dst, std::int32_t dx, std::int32_t dy,
+                  const QZ_Rect* rect);

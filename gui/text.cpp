@@ -20,13 +20,15 @@ void QZ_Wid_Text::makeFont() {
 void QZ_Wid_Text::prepare() {
     if (!window()) return;
     Paint_Guard g(this);  // the picture may be re-allocated while a paint reads it
-    if (picture.width != width || picture.height != height || !picture.owns()) picture.allocate(width, height);
+    if (picture.width != width || picture.height != height || !picture.owns())
+        picture.allocate(width, height);
     picture.fill({0, 0, 0, 0});
     if (picture.pixels) {
         QZ_text_raster().render(picture, text, has_font_ ? font_ : default_font, color, horz);
         // Black is transparent: whatever the glyphs did not touch stays clear,
         // everything they touched becomes opaque.
-        const std::size_t n = static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height);
+        const std::size_t n =
+            static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height);
         for (std::size_t i = 0; i < n; ++i) {
             QZ_Pix_A32& p = picture.pixels[i];
             p.a = (p.b | p.g | p.r | p.a) ? 255 : 0;
@@ -44,7 +46,7 @@ void QZ_Wid_Text::draw(QZ_Picture& target, std::int32_t dx, std::int32_t dy, con
 QZ_value QZ_Wid_Text::m_text(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Text*>(o);
     if (v.type == QZ_T_STRING && v.word.s) {
-        Paint_Guard g(w);  // a paint may be comparing or rendering the old text
+        Paint_Guard g(w);    // a paint may be comparing or rendering the old text
         w->text = v.word.s;  // copied: the command's word dies with it
     }
     return QZ_value::text(w->text.c_str());

@@ -5,10 +5,10 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
-#include <cstdlib>
-#include <mutex>
 #include <strings.h>
 #include <sys/stat.h>
+#include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include "gui/text.h"
@@ -47,7 +47,8 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         FT_Face face = face_for(font);
         if (!face || !pic.pixels || text.empty()) return;
-        const FT_UInt px = static_cast<FT_UInt>(font.size < 0 ? -static_cast<std::int64_t>(font.size) : font.size);
+        const FT_UInt px =
+            static_cast<FT_UInt>(font.size < 0 ? -static_cast<std::int64_t>(font.size) : font.size);
         if (px == 0 || px > 1000 || FT_Set_Pixel_Sizes(face, 0, px) != 0) return;
 
         // Outlines only: some faces carry 1-bit bitmap strikes for small sizes, which
@@ -55,7 +56,8 @@ public:
         const FT_Int32 flags = FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_NORMAL;
         std::int64_t advance = 0;  // 26.6
         for (unsigned char c : text) {
-            if (FT_Load_Glyph(face, FT_Get_Char_Index(face, c), flags) == 0) advance += face->glyph->advance.x;
+            if (FT_Load_Glyph(face, FT_Get_Char_Index(face, c), flags) == 0)
+                advance += face->glyph->advance.x;
         }
         const std::int64_t text_w = (advance + 32) >> 6;
         const std::int64_t ascent = (face->size->metrics.ascender + 63) >> 6;
@@ -126,8 +128,8 @@ private:
                 int index = 0;
                 const bool same = FcPatternGetString(got, FC_FAMILY, 0, &fam) == FcResultMatch && fam &&
                                   strcasecmp(reinterpret_cast<const char*>(fam), family) == 0;
-                if ((same || !must_be_family) && FcPatternGetString(got, FC_FILE, 0, &file) == FcResultMatch &&
-                    file) {
+                if ((same || !must_be_family) &&
+                    FcPatternGetString(got, FC_FILE, 0, &file) == FcResultMatch && file) {
                     FcPatternGetInteger(got, FC_INDEX, 0, &index);
                     out = {reinterpret_cast<const char*>(file), index};
                 }

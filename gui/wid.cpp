@@ -171,12 +171,18 @@ QZ_value QZ_Wid_Pic::m_res(QZ_Object* o, QZ_value v) {
 namespace {
 QZ_Object* make_pic() { return new QZ_Wid_Pic; }
 const QZ_Option wid_options[] = {
-    {"l", &QZ_Wid::m_l},     {"t", &QZ_Wid::m_t},     {"w", &QZ_Wid::m_w},
-    {"h", &QZ_Wid::m_h},     {"win", &QZ_Wid::m_win}, {"vis", &QZ_Wid::m_vis},
-    {"enabled", &QZ_Wid::m_enabled}, {"delete", &QZ_Wid::m_delete},
+    {"l", &QZ_Wid::m_l},
+    {"t", &QZ_Wid::m_t},
+    {"w", &QZ_Wid::m_w},
+    {"h", &QZ_Wid::m_h},
+    {"win", &QZ_Wid::m_win},
+    {"vis", &QZ_Wid::m_vis},
+    {"enabled", &QZ_Wid::m_enabled},
+    {"delete", &QZ_Wid::m_delete},
 };
 const QZ_Option pic_options[] = {{"res", &QZ_Wid_Pic::m_res}};
 }  // namespace
 
 const QZ_Class QZ_Wid_class = {"QZ_Wid", nullptr, wid_options, std::size(wid_options), &QZ_Object_class};
-const QZ_Class QZ_Wid_Pic_class = {"QZ_Wid_Pic", &make_pic, pic_options, std::size(pic_options), &QZ_Wid_class};
+const QZ_Class QZ_Wid_Pic_class = {"QZ_Wid_Pic", &make_pic, pic_options, std::size(pic_options),
+                                   &QZ_Wid_class};

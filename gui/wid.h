@@ -73,7 +73,7 @@ private:
     void detach();
 
     QZ_Win* win_ = nullptr;
-    QZ_Chain_Item entry_{this};                               // in the window's widget list
+    QZ_Chain_Item entry_{this};                                 // in the window's widget list
     std::vector<std::unique_ptr<QZ_Chain_Item>> tile_entries_;  // one per covered tile
 };
 

@@ -76,7 +76,8 @@ QZ_Wid* QZ_Win::hit(std::int32_t x, std::int32_t y) const {
 bool QZ_Win::paint(const QZ_Rect& r) {
     std::unique_lock<std::recursive_timed_mutex> lock(paint_mutex_, std::defer_lock);
     // Against the system clock: its timed lock is the one every thread checker knows.
-    if (!lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(1000))) return false;
+    if (!lock.try_lock_until(std::chrono::system_clock::now() + std::chrono::milliseconds(1000)))
+        return false;
     const QZ_Rect area = QZ_intersect(r, {0, 0, width_, height_});
     if (area.empty()) return true;
     const std::int32_t row1 = (area.bottom - 1) / TILE, col1 = (area.right - 1) / TILE;
@@ -176,7 +177,8 @@ QZ_Win_Image::QZ_Win_Image(std::int32_t width, std::int32_t height) : QZ_Win(wid
 
 void QZ_Win_Image::redraw(const QZ_Rect& r) { paint(r); }
 
-void QZ_Win_Image::present(const QZ_Rect& s, const QZ_Picture& tile, std::int32_t tile_x, std::int32_t tile_y) {
+void QZ_Win_Image::present(const QZ_Rect& s, const QZ_Picture& tile, std::int32_t tile_x,
+                           std::int32_t tile_y) {
     for (std::int32_t y = s.top; y < s.bottom; ++y) {
         const QZ_Pix_A32* src = tile.row(y - tile_y) + (s.left - tile_x);
         QZ_Pix_A32* dst = image.row(y) + s.left;

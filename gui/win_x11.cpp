@@ -132,7 +132,8 @@ QZ_Win_X11::XWindow QZ_Win_X11::show(XWindow parent) {
         if (!XGetWindowAttributes(dpy_, parent, &pa) || trap.failed()) return 0;
         XSetWindowAttributes wa;
         std::memset(&wa, 0, sizeof wa);
-        wa.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | LeaveWindowMask;
+        wa.event_mask =
+            ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask | LeaveWindowMask;
         wa.background_pixmap = None;  // painting covers every pixel
         const Window w = XCreateWindow(dpy_, parent, 0, 0, static_cast<unsigned>(width() > 0 ? width() : 1),
                                        static_cast<unsigned>(height() > 0 ? height() : 1), 0, CopyFromParent,
@@ -148,13 +149,15 @@ QZ_Win_X11::XWindow QZ_Win_X11::show(XWindow parent) {
         masks_[2] = vis->blue_mask;
         // Pixels stored blue, green, red, x in a 32-bit little-endian word are
         // what a 24/32-bit TrueColor visual takes directly.
-        direct_ = (pa.depth == 24 || pa.depth == 32) && vis->red_mask == 0xFF0000 && vis->green_mask == 0xFF00 &&
-                  vis->blue_mask == 0xFF && ImageByteOrder(dpy_) == LSBFirst;
-        image_ = XCreateImage(dpy_, vis, static_cast<unsigned>(pa.depth), ZPixmap, 0, nullptr, TILE, TILE, 32, 0);
+        direct_ = (pa.depth == 24 || pa.depth == 32) && vis->red_mask == 0xFF0000 &&
+                  vis->green_mask == 0xFF00 && vis->blue_mask == 0xFF && ImageByteOrder(dpy_) == LSBFirst;
+        image_ =
+            XCreateImage(dpy_, vis, static_cast<unsigned>(pa.depth), ZPixmap, 0, nullptr, TILE, TILE, 32, 0);
         if (image_) {
             image_->byte_order = LSBFirst;
             if (!direct_) {
-                image_->data = static_cast<char*>(std::calloc(static_cast<std::size_t>(image_->bytes_per_line), TILE));
+                image_->data =
+                    static_cast<char*>(std::calloc(static_cast<std::size_t>(image_->bytes_per_line), TILE));
                 if (!image_->data) {
                     XDestroyImage(image_);
                     image_ = nullptr;
@@ -183,7 +186,8 @@ void QZ_Win_X11::present(const QZ_Rect& s, const QZ_Picture& tile, std::int32_t 
         for (std::int32_t y = sy; y < sy + static_cast<int>(h); ++y)
             for (std::int32_t x = sx; x < sx + static_cast<int>(w); ++x) {
                 const QZ_Pix_A32 p = tile.at(x, y);
-                XPutPixel(image_, x, y, scale(p.r, masks_[0]) | scale(p.g, masks_[1]) | scale(p.b, masks_[2]));
+                XPutPixel(image_, x, y,
+                          scale(p.r, masks_[0]) | scale(p.g, masks_[1]) | scale(p.b, masks_[2]));
             }
     }
     XPutImage(dpy_, window_, gc_, image_, sx, sy, s.left, s.top, w, h);
@@ -201,18 +205,18 @@ int QZ_Win_X11::idle() {
             XNextEvent(dpy_, &e);
             if (e.xany.window != window_) continue;
             // Dragging reads absolute positions: only the last of a run of moves matters.
-            if (e.type == MotionNotify && !events.empty() && events.back().type == MotionNotify) events.pop_back();
+            if (e.type == MotionNotify && !events.empty() && events.back().type == MotionNotify)
+                events.pop_back();
             events.push_back(e);
         }
     }
     for (const XEvent& e : events) {
         switch (e.type) {
             case Expose:
-                paint({e.xexpose.x, e.xexpose.y, e.xexpose.x + e.xexpose.width, e.xexpose.y + e.xexpose.height});
+                paint({e.xexpose.x, e.xexpose.y, e.xexpose.x + e.xexpose.width,
+                       e.xexpose.y + e.xexpose.height});
                 break;
-            case MotionNotify:
-                pointer_move(e.xmotion.x, e.xmotion.y);
-                break;
+            case MotionNotify: pointer_move(e.xmotion.x, e.xmotion.y); break;
             case ButtonPress:
                 if (e.xbutton.button == Button1) {
                     // Find the widget under the press even if no move came first.

@@ -46,8 +46,8 @@ private:
     XWindow parent_ = 0;
     XWindow window_ = 0;
     _XGC* gc_ = nullptr;
-    _XImage* image_ = nullptr;      // 64x64 tile image in the window's format
-    bool direct_ = false;           // the visual takes our pixels as they are
-    unsigned long masks_[3] = {};   // red, green, blue masks of the visual
-    std::mutex x_mutex_;            // one thread at a time on the connection
+    _XImage* image_ = nullptr;     // 64x64 tile image in the window's format
+    bool direct_ = false;          // the visual takes our pixels as they are
+    unsigned long masks_[3] = {};  // red, green, blue masks of the visual
+    std::mutex x_mutex_;           // one thread at a time on the connection
 };

@@ -42,7 +42,8 @@ int generate(const std::string& dir) {
             return 1;
         }
         if (r.bytes.size() >= 20 && std::memcmp(r.bytes.data(), "QZVF", 4) == 0) {
-            unsigned blocks = r.bytes[12] | r.bytes[13] << 8 | r.bytes[14] << 16 | unsigned(r.bytes[15]) << 24;
+            unsigned blocks =
+                r.bytes[12] | r.bytes[13] << 8 | r.bytes[14] << 16 | unsigned(r.bytes[15]) << 24;
             std::printf("%-7s %8zu bytes, %u blocks\n", r.name.c_str(), r.bytes.size(), blocks);
         } else {
             std::printf("%-7s %8zu bytes\n", r.name.c_str(), r.bytes.size());
@@ -74,7 +75,8 @@ int preview(const std::string& resdir, const std::string& outdir, const std::str
             return 1;
         }
         for (int y = 0; y < 236; ++y)
-            std::memcpy(&row.px[(static_cast<std::size_t>(y) * 600 + x) * 4], &panel.px[y * 200 * 4], 200 * 4);
+            std::memcpy(&row.px[(static_cast<std::size_t>(y) * 600 + x) * 4], &panel.px[y * 200 * 4],
+                        200 * 4);
         x += 200;
     }
     art::Image sheet;

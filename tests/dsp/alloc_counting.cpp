@@ -100,11 +100,15 @@ TEST(Allocation, CountingIsLive) {
 TEST(Allocation, PassesAllocateNothing) {
     QZ_handle pipe = 0, began = 0;
     ASSERT_EQ(spcpp("QZ_Soundpipe -bl %i -b", &pipe, 512, &began), QZ_OK);
-    const QZ_handle bi = make("QZ_Buffer"), lb = make("QZ_Buffer"), bo = make("QZ_Buffer"), aux = make("QZ_Buffer");
+    const QZ_handle bi = make("QZ_Buffer"), lb = make("QZ_Buffer"), bo = make("QZ_Buffer"),
+                    aux = make("QZ_Buffer");
     const QZ_handle effects[] = {
-        make("QZ_Effect_Copy -i %o -o %o", bi, lb),     make("QZ_Effect_Lopass -i %o -o %o", bi, lb),
-        make("QZ_Effect_Copy -i %o -o %o", lb, bo),     make("QZ_Effect_Hipass -i %o -o %o", bi, aux),
-        make("QZ_Effect_Bapass -i %o -o %o", bi, aux),  make("QZ_Effect_Lgd -i %o -o %o", aux, aux),
+        make("QZ_Effect_Copy -i %o -o %o", bi, lb),
+        make("QZ_Effect_Lopass -i %o -o %o", bi, lb),
+        make("QZ_Effect_Copy -i %o -o %o", lb, bo),
+        make("QZ_Effect_Hipass -i %o -o %o", bi, aux),
+        make("QZ_Effect_Bapass -i %o -o %o", bi, aux),
+        make("QZ_Effect_Lgd -i %o -o %o", aux, aux),
         make("QZ_Effect_Zero -o %o", aux),
     };
     std::uint32_t ended = 0;
@@ -162,7 +166,8 @@ TEST(Allocation, LibraryPassesAllocateNothing) {
         build("QZ_Effect_Ltzero -i %o -o %o -mode add", c, c),
         build("QZ_Effect_Dist -i %o -o %o -d 0.5 -k 0.01", a, b),
         build("QZ_Effect_Ampdet -i %o -o %o -a %o -f1 100 -f2 10", a, b, c),
-        build("QZ_Effect_Deline -i %o -g -go %o -ga 1.0 -gf 0.5 -d -dt 100 -da 0.5 -d -dt 0.01 -da 0.25", a, b),
+        build("QZ_Effect_Deline -i %o -g -go %o -ga 1.0 -gf 0.5 -d -dt 100 -da 0.5 -d -dt 0.01 -da 0.25", a,
+              b),
         build("QZ_Effect_Oversam -i %o -o %o", a, over),
         build("QZ_Effect_Shift -i %o -o %o -s -2000", a, c),
         build("QZ_Effect_Nshift -i %o -o %o -s 3000", a, c),

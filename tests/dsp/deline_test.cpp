@@ -50,8 +50,7 @@ TEST(Deline, UnitDelayIsSlightlyBelowUnity) {
     EXPECT_EQ(int_result("%o -da", l.fx), 2147483647);
     // 2^30 * (2^31 - 1) / 2^31 floors to 2^30 - 1; times (2^23 - 1) / 2^23
     // floors to 2^30 - 129. Negative values floor away from zero.
-    EXPECT_EQ(l.run({1 << 30, -(1 << 30), 0, 7}),
-              (std::vector<std::int32_t>{0, 1073741695, -1073741696, 0}));
+    EXPECT_EQ(l.run({1 << 30, -(1 << 30), 0, 7}), (std::vector<std::int32_t>{0, 1073741695, -1073741696, 0}));
     // the last sample crosses the block: 7 -> 6 (tap) -> 5 (gain)
     EXPECT_EQ(l.run({0, 0, 0, 0}), (std::vector<std::int32_t>{5, 0, 0, 0}));
 }

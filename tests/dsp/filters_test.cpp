@@ -85,7 +85,8 @@ TEST(Lopass, ModesCombineAndTheStateStaysPositive) {
         for (int i = 0; i < 6; ++i) {
             const std::int64_t o = before[i], y = kFirst[i];
             const std::int64_t want[] = {y, o + y, o - y, -y, -(o + y), y - o};
-            EXPECT_EQ(got[i], static_cast<std::int32_t>(static_cast<std::uint32_t>(want[m]))) << modes[m] << i;
+            EXPECT_EQ(got[i], static_cast<std::int32_t>(static_cast<std::uint32_t>(want[m])))
+                << modes[m] << i;
         }
         EXPECT_EQ(fx<QZ_Effect_Lopass>(r.fx)->y, kFirst[5]) << modes[m];
     }
@@ -109,7 +110,8 @@ TEST(Hipass, PlusLopassGivesTheInput) {
 
 namespace {
 // The band-pass in closed form, in long double.
-std::vector<long double> bapass_closed_form(const std::vector<std::int32_t>& x, double f, double q, double clock) {
+std::vector<long double> bapass_closed_form(const std::vector<std::int32_t>& x, double f, double q,
+                                            double clock) {
     const long double pi = 3.141592653589793L;
     const long double wa = 2 * pi * f * q, wb = 2 * pi * f / q;
     const long double G = clock * ((wb - wa) / (wb * wa)) * 0.5L, H = clock * clock / (wb * wa);
@@ -151,7 +153,8 @@ TEST(Bapass, BothImplementationsFollowTheClosedForm) {
         spcpp("%o -a %s -f %f -q %f", r.fx, impl, 1000.0, 0.5);
         long double worst = 0;
         for (int b = 0; b < n / block; ++b) {
-            std::vector<std::int32_t> got = r.run(std::vector<std::int32_t>(x.begin() + b * block, x.begin() + (b + 1) * block));
+            std::vector<std::int32_t> got =
+                r.run(std::vector<std::int32_t>(x.begin() + b * block, x.begin() + (b + 1) * block));
             for (int i = 0; i < block; ++i) worst = std::max(worst, std::fabs(got[i] - want[b * block + i]));
         }
         // Floating point: only the truncation of each output (below 1). Integer:

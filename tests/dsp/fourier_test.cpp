@@ -11,9 +11,9 @@
 #include "core/command.h"
 #include "dsp/buffer.h"
 #include "dsp/deline.h"
-#include "tests/dsp/dsp_test_util.h"
 #include "dsp/fourier.h"
 #include "dsp/fourier_math.h"
+#include "tests/dsp/dsp_test_util.h"
 
 namespace {
 
@@ -25,7 +25,10 @@ std::vector<std::int32_t> fourier_data(std::mt19937_64& rng, std::size_t n, int 
         const std::uint64_t r = rng();
         switch (kind) {
             case 0: x = static_cast<std::int32_t>(r); break;
-            case 1: x = (r & 1) ? INT32_MIN + static_cast<std::int32_t>((r >> 1) % 3) : INT32_MAX - static_cast<std::int32_t>((r >> 1) % 3); break;
+            case 1:
+                x = (r & 1) ? INT32_MIN + static_cast<std::int32_t>((r >> 1) % 3)
+                            : INT32_MAX - static_cast<std::int32_t>((r >> 1) % 3);
+                break;
             case 2: x = static_cast<std::int32_t>(r % 9) - 4; break;
             default: x = static_cast<std::int32_t>(r) >> (1 + (r >> 40) % 24); break;
         }
@@ -74,8 +77,10 @@ TEST(FourierMath, IntegerStagesMatchExtendedPrecision) {
                 QZ_fourier_butterflies(fast.data(), s, dir == 0);
                 QZ_fourier_butterflies_scalar(scalar.data(), s, dir == 0);
                 QZ_fourier_butterflies_reference(ref.data(), s, dir == 0);
-                ASSERT_EQ(fast, ref) << "s=" << s << " kind=" << kind << (dir == 0 ? " forward" : " backward");
-                ASSERT_EQ(scalar, ref) << "s=" << s << " kind=" << kind << (dir == 0 ? " forward" : " backward");
+                ASSERT_EQ(fast, ref) << "s=" << s << " kind=" << kind
+                                     << (dir == 0 ? " forward" : " backward");
+                ASSERT_EQ(scalar, ref)
+                    << "s=" << s << " kind=" << kind << (dir == 0 ? " forward" : " backward");
             }
         }
     }
@@ -99,8 +104,8 @@ TEST(FourierMath, RoundsTiesToEven) {
     // backward, no halving: a + b (1 - 2^-31) for b = 2^30: a + 2^30 - 0.5
     std::int32_t g[4] = {0, 0, 1 << 30, 0};
     QZ_fourier_butterflies(g, 0, false);
-    EXPECT_EQ(g[0], (1 << 30));       // 2^30 - 0.5 -> 2^30 (even)
-    EXPECT_EQ(g[2], -(1 << 30));      // -(2^30 - 0.5) -> -2^30
+    EXPECT_EQ(g[0], (1 << 30));   // 2^30 - 0.5 -> 2^30 (even)
+    EXPECT_EQ(g[2], -(1 << 30));  // -(2^30 - 0.5) -> -2^30
 }
 
 TEST(FourierMath, BackwardSaturatesInsteadOfWrapping) {
@@ -154,14 +159,16 @@ TEST(FourierTransform, SignConventionAndScale) {
     Transform x(64, 5);
     const double a = 1 << 28;
     std::vector<std::int32_t> v(64);
-    for (int i = 0; i < 64; ++i) v[i] = static_cast<std::int32_t>(a * std::sin(2 * 3.141592653589793 * i / 64));
+    for (int i = 0; i < 64; ++i)
+        v[i] = static_cast<std::int32_t>(a * std::sin(2 * 3.141592653589793 * i / 64));
     fill(x.in, v);
     x.run();
     std::vector<std::int32_t> out = main_of(x.bins);
     EXPECT_NEAR(out[2 * 1 + 1], a / 2, 8);
     EXPECT_NEAR(out[2 * 63 + 1], -a / 2, 8);
     EXPECT_NEAR(out[2 * 1], 0, 8);
-    for (int i = 0; i < 64; ++i) v[i] = static_cast<std::int32_t>(a * std::cos(2 * 3.141592653589793 * 3 * i / 64));
+    for (int i = 0; i < 64; ++i)
+        v[i] = static_cast<std::int32_t>(a * std::cos(2 * 3.141592653589793 * 3 * i / 64));
     fill(x.in, v);
     x.run();
     out = main_of(x.bins);
@@ -288,7 +295,8 @@ struct Gate {
         spectrum_in = own.buffer("spectrum");
         sig = own.buffer("signal");
         EXPECT_EQ(spcpp("%o -l %i", spectrum_in, 2 * n_bins), QZ_OK);
-        EXPECT_EQ(spcpp("QZ_Fourier_Noisegate -i %o -s %o -o1 -o2", &gate, spectrum_in, sig, &o1, &o2), QZ_OK);
+        EXPECT_EQ(spcpp("QZ_Fourier_Noisegate -i %o -s %o -o1 -o2", &gate, spectrum_in, sig, &o1, &o2),
+                  QZ_OK);
         own.keep(gate);
         end_construction(pipe);
         g = fx<QZ_Fourier_Noisegate>(gate);
@@ -353,7 +361,8 @@ TEST(FourierNoisegate, AdaptedFloorFollowsTheSignal) {
     Gate x(64);
     ASSERT_EQ(spcpp("%o -a 1", x.gate), QZ_OK);
     std::vector<std::int32_t> s(64);
-    for (int i = 0; i < 64; ++i) s[i] = static_cast<std::int32_t>(1e7 * std::sin(2 * 3.141592653589793 * 4 * i / 64));
+    for (int i = 0; i < 64; ++i)
+        s[i] = static_cast<std::int32_t>(1e7 * std::sin(2 * 3.141592653589793 * 4 * i / 64));
     fill(x.sig, s);
     for (int pass = 0; pass < 5; ++pass) pipe_of(x.pipe)->process();
     const std::int32_t* floor = x.g->floor.get()->main_block();

@@ -65,7 +65,8 @@ TEST(Freqmul, FactorTwoDoublesASine) {
     long t = 0;
     for (int b = 0; b < 100; ++b) {
         std::vector<std::int32_t> x(64);
-        for (auto& v : x) v = static_cast<std::int32_t>(1e8 * std::sin(2 * 3.141592653589793 * t++ / 64.0 + 0.1));
+        for (auto& v : x)
+            v = static_cast<std::int32_t>(1e8 * std::sin(2 * 3.141592653589793 * t++ / 64.0 + 0.1));
         std::vector<std::int32_t> o = m.run(x);
         out.insert(out.end(), o.begin(), o.end());
     }
@@ -98,7 +99,8 @@ TEST(Nefreqmul, DoublesASineWithShapedCopies) {
     long t = 0;
     for (int b = 0; b < 100; ++b) {
         std::vector<std::int32_t> x(64);
-        for (auto& v : x) v = static_cast<std::int32_t>(1e8 * std::sin(2 * 3.141592653589793 * t++ / 64.0 + 0.1));
+        for (auto& v : x)
+            v = static_cast<std::int32_t>(1e8 * std::sin(2 * 3.141592653589793 * t++ / 64.0 + 0.1));
         std::vector<std::int32_t> o = m.run(x);
         out.insert(out.end(), o.begin(), o.end());
     }

@@ -109,14 +109,15 @@ TEST(Envelope, SwitchingContinuesRestartStartsOver) {
     EXPECT_EQ(g->counter, 4000);
     g->restart();
     std::vector<std::int32_t> b = e.run(1);
-    EXPECT_EQ(std::vector<std::int32_t>(b.begin(), b.begin() + 1000), std::vector<std::int32_t>(a.begin(), a.begin() + 1000));
+    EXPECT_EQ(std::vector<std::int32_t>(b.begin(), b.begin() + 1000),
+              std::vector<std::int32_t>(a.begin(), a.begin() + 1000));
 }
 
 TEST(Envelope, ZeroTimeAndZeroClockAreHarmless) {
     Envelope e(0.0, 0.0);
     std::vector<std::int32_t> v = e.run(1);
     EXPECT_EQ(v[0], 33554432);
-    EXPECT_EQ(v[1], 0);  // exp(-inf)
+    EXPECT_EQ(v[1], 0);                 // exp(-inf)
     spcpp("%o -time %f", e.g, -0.001);  // growth saturates instead of overflowing
     EXPECT_EQ(e.run(1)[999], INT32_MAX);
     spcpp("QZ_Effect %o -clock %i", e.g, 0);

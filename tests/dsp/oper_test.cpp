@@ -35,7 +35,8 @@ struct Rig {
         EXPECT_EQ(spcpp(cmd.c_str(), &e, a, o), QZ_OK) << cmd;
         return own.keep(e);
     }
-    std::vector<std::int32_t> run(const std::vector<std::int32_t>& x, const std::vector<std::int32_t>& y = {}) {
+    std::vector<std::int32_t> run(const std::vector<std::int32_t>& x,
+                                  const std::vector<std::int32_t>& y = {}) {
         fill(a, x);
         if (!y.empty()) fill(b, y);
         pipe_of(pipe)->process();
@@ -48,7 +49,6 @@ std::int32_t read_int(QZ_handle h, const char* opt) {
     EXPECT_EQ(spcpp((std::string("%o -") + opt).c_str(), h, &r), QZ_OK);
     return static_cast<std::int32_t>(r);
 }
-
 
 }  // namespace
 
@@ -66,8 +66,8 @@ TEST(Oper, MulIsQ24AndSaturates) {
     EXPECT_EQ(QZ_q24_product(1 << 24, -5), -5);
     EXPECT_EQ(QZ_q24_product(1 << 30, 1 << 30), INT32_MAX);
     EXPECT_EQ(QZ_q24_product(1 << 30, -(1 << 30)), INT32_MIN);
-    EXPECT_EQ(QZ_q24_product(3, 1 << 23), 1);   // 1.5 floors to 1
-    EXPECT_EQ(QZ_q24_product(-3, 1 << 23), -2); // arithmetic shift floors
+    EXPECT_EQ(QZ_q24_product(3, 1 << 23), 1);    // 1.5 floors to 1
+    EXPECT_EQ(QZ_q24_product(-3, 1 << 23), -2);  // arithmetic shift floors
     Rig r(1);
     r.make3("QZ_Effect_Oper -i1 %o -i2 %o -o %o -oper mul");
     end_construction(r.pipe);
@@ -193,7 +193,8 @@ TEST(Dist, RateFromClockAndZeroDrive) {
     ASSERT_EQ(spcpp("%o -k %f", d, 0.001), QZ_OK);
     EXPECT_EQ(e->r.load(), 0x4000000);  // clock 0: kept
     ASSERT_EQ(spcpp("QZ_Effect %o -clock %i", d, 96000), QZ_OK);
-    EXPECT_EQ(e->r.load(), static_cast<std::int32_t>(static_cast<double>(0.001f) * 48000.0 / 96000 * 2147483647.0));
+    EXPECT_EQ(e->r.load(),
+              static_cast<std::int32_t>(static_cast<double>(0.001f) * 48000.0 / 96000 * 2147483647.0));
     ASSERT_EQ(spcpp("%o -d %i", d, 0), QZ_OK);  // bounds 0 and b 0: no division by zero
     std::vector<std::int32_t> out = r.run({0, 0});
     EXPECT_EQ(out, (std::vector<std::int32_t>{0, 0}));

@@ -18,7 +18,7 @@ TEST(Buffer, LengthNameAndRefusals) {
     EXPECT_STREQ(buf(b)->name(), "b");
     EXPECT_EQ(buf(b)->count(), 512);
     EXPECT_EQ(pipe_of(p)->buffers.count, 1);  // the lone buffer did not join
-    spcpp("%o -bl %i", p, 100);  // later blocks report the pipe's length
+    spcpp("%o -bl %i", p, 100);               // later blocks report the pipe's length
     EXPECT_EQ(opt_int("%o -l", b), 100);
     spcpp("%o -limit %f", b, -12.9);
     EXPECT_EQ(opt_int("%o -limit", b), -12);
@@ -214,7 +214,7 @@ TEST(Pipe, InsertionPointAndReordering) {
     EXPECT_EQ(opt_int("%o -be", p), static_cast<std::int32_t>(a));
     make(3);  // inserted before a
     spcpp("%o -be %o", p, 0u);
-    make(4);  // appended
+    make(4);                       // appended
     spcpp("%o -before %o", b, a);  // b moves before a; a now follows it
     EXPECT_EQ(opt_int("%o -before", b), static_cast<std::int32_t>(a));
     pipe_of(p)->process();

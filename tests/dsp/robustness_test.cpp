@@ -11,9 +11,10 @@ TEST(Robustness, RandomOptionsAndPassesOverEveryEngineClass) {
     const double floats[] = {0.0, -0.0, 0.5, -1.0, 1e-30, 1e30, -1e30, 440.7, 14.06, NAN, inf, -inf};
     const int ints[] = {0, 1, -1, 3, 44100, -44100, 32768, 32769, 76, INT32_MAX, INT32_MIN};
     const char* words[] = {"set", "add", "sub", "stn", "adn", "sbn", "floating", "", "x"};
-    const char* options[] = {"-f", "-clock", "-on", "-is", "-os", "-bl", "-l", "-q", "-c", "-mode", "-a", "-t"};
-    const char* classes[] = {"QZ_Effect_Copy", "QZ_Effect_Lopass", "QZ_Effect_Hipass",
-                             "QZ_Effect_Bapass", "QZ_Effect_Lgd",  "QZ_Effect_Zero"};
+    const char* options[] = {"-f", "-clock", "-on", "-is",   "-os", "-bl",
+                             "-l", "-q",     "-c",  "-mode", "-a",  "-t"};
+    const char* classes[] = {"QZ_Effect_Copy",   "QZ_Effect_Lopass", "QZ_Effect_Hipass",
+                             "QZ_Effect_Bapass", "QZ_Effect_Lgd",    "QZ_Effect_Zero"};
     std::uint32_t seed = 0x9E3779B9u;
     auto rnd = [&](std::uint32_t n) {
         seed ^= seed << 13;
@@ -50,7 +51,8 @@ TEST(Robustness, RandomOptionsAndPassesOverEveryEngineClass) {
             }
             for (int i = 0; i < 4; ++i)
                 if (QZ_Buffer* b = buf(all[i]))
-                    for (std::int32_t k = 0; k < b->count(); ++k) b->main_block()[k] = static_cast<std::int32_t>(seed) >> 2;
+                    for (std::int32_t k = 0; k < b->count(); ++k)
+                        b->main_block()[k] = static_cast<std::int32_t>(seed) >> 2;
             pipe_of(p)->process();
         }
         for (int i = 0; i < 4; ++i)

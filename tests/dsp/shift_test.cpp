@@ -20,7 +20,8 @@ double crossing_rate(const std::vector<std::int32_t>& x) {
     int count = 0;
     for (std::size_t i = 1; i < x.size(); ++i) {
         if (x[i - 1] < 0 && x[i] >= 0) {
-            const double t = (i - 1) + static_cast<double>(-x[i - 1]) / (static_cast<double>(x[i]) - x[i - 1]);
+            const double t =
+                (i - 1) + static_cast<double>(-x[i - 1]) / (static_cast<double>(x[i]) - x[i - 1]);
             if (first < 0) first = t;
             last = t;
             ++count;
@@ -41,7 +42,8 @@ std::vector<std::int32_t> run_shifter(const char* cls, int speed, double cycles_
     long t = 0;
     for (int b = 0; b < blocks; ++b) {
         std::vector<std::int32_t> x(512);
-        for (auto& v : x) v = static_cast<std::int32_t>(2e8 * std::sin(2 * 3.141592653589793 * cycles_per_sample * t++));
+        for (auto& v : x)
+            v = static_cast<std::int32_t>(2e8 * std::sin(2 * 3.141592653589793 * cycles_per_sample * t++));
         fill(in, x);
         pipe_of(pipe)->process();
         std::vector<std::int32_t> o = main_of(out);

@@ -60,14 +60,31 @@ QZ_handle first_handle(const char* text) {
     return std::sscanf(text, "0x%X", &h) == 1 ? h : 0;
 }
 
-const std::int32_t kInts[] = {0, 1, -1, 2, 3, 7, 8, 11, 12, 16, 64, 127, 128, 255, 256, 257, 441, 512, 1024,
-                              4096, 8192, 16384, 22050, 32767, 32768, 44100, 48000, 65534, 65535, 65536,
-                              96000, -512, -16384, INT32_MAX, INT32_MIN};
-const double kFloats[] = {0.0, -0.0, 0.001, 0.02, 0.5, 1.0, -1.0, 2.0, 126.9, 127.0, -127.0, 1000.0, 1e9,
-                          -1e9, 1e30, 1e-30, std::numeric_limits<double>::quiet_NaN(),
-                          std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-const char* const kWords[] = {"set", "add", "sub", "stn", "adn", "sbn", "mul", "div", "forward", "backward",
-                              "sin", "none", "current", "x", ""};
+const std::int32_t kInts[] = {0,     1,     -1,    2,     3,     7,      8,         11,       12,
+                              16,    64,    127,   128,   255,   256,    257,       441,      512,
+                              1024,  4096,  8192,  16384, 22050, 32767,  32768,     44100,    48000,
+                              65534, 65535, 65536, 96000, -512,  -16384, INT32_MAX, INT32_MIN};
+const double kFloats[] = {0.0,
+                          -0.0,
+                          0.001,
+                          0.02,
+                          0.5,
+                          1.0,
+                          -1.0,
+                          2.0,
+                          126.9,
+                          127.0,
+                          -127.0,
+                          1000.0,
+                          1e9,
+                          -1e9,
+                          1e30,
+                          1e-30,
+                          std::numeric_limits<double>::quiet_NaN(),
+                          std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity()};
+const char* const kWords[] = {"set",     "add",      "sub", "stn",  "adn",     "sbn", "mul", "div",
+                              "forward", "backward", "sin", "none", "current", "x",   ""};
 const std::int32_t kSamples[] = {0, 1, -1, INT32_MAX, INT32_MIN, 1 << 30, -(1 << 30), 12345, -65536};
 
 bool is_buffer_option(const char* name) {
@@ -136,8 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         // passes reach the inner loops.
                         for (std::size_t i = 0; i < c->option_count && !buffers.empty(); ++i) {
                             const char* name = c->options[i].name;
-                            const bool wire = is_buffer_option(name) ||
-                                              (std::strcmp(name, "s") == 0 && std::strstr(c->name, "Noisegate"));
+                            const bool wire = is_buffer_option(name) || (std::strcmp(name, "s") == 0 &&
+                                                                         std::strstr(c->name, "Noisegate"));
                             if (!wire || in.byte() % 8 == 0) continue;
                             const std::string w = std::string("%o -") + name + " %o";
                             spcpp_text(text, sizeof text, w.c_str(), h, buffers[in.byte() % buffers.size()]);
@@ -160,33 +177,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 switch (in.byte() % 6) {
                     case 0: e = spcpp_text(text, sizeof text, base.c_str(), h); break;
                     case 1: {
-                        std::int32_t v = in.byte() % 4 ? in.pick(kInts) : static_cast<std::int32_t>(in.word());
+                        std::int32_t v =
+                            in.byte() % 4 ? in.pick(kInts) : static_cast<std::int32_t>(in.word());
                         e = spcpp_text(text, sizeof text, (base + " %i").c_str(), h, v);
                         break;
                     }
                     case 2: {
-                        double v = in.byte() % 4 ? in.pick(kFloats) : static_cast<double>(static_cast<std::int32_t>(in.word())) / 1000.0;
+                        double v = in.byte() % 4
+                                       ? in.pick(kFloats)
+                                       : static_cast<double>(static_cast<std::int32_t>(in.word())) / 1000.0;
                         e = spcpp_text(text, sizeof text, (base + " %f").c_str(), h, v);
                         break;
                     }
-                    case 3: e = spcpp_text(text, sizeof text, (base + " %s").c_str(), h, in.pick(kWords)); break;
+                    case 3:
+                        e = spcpp_text(text, sizeof text, (base + " %s").c_str(), h, in.pick(kWords));
+                        break;
                     case 4: {
                         const std::uint8_t kind = in.byte() % 8;
-                        QZ_handle arg = kind == 0   ? in.word()
+                        QZ_handle arg = kind == 0                     ? in.word()
                                         : kind < 4 || buffers.empty() ? handles[in.byte() % handles.size()]
                                                                       : buffers[in.byte() % buffers.size()];
                         e = spcpp_text(text, sizeof text, (base + " %o").c_str(), h, arg);
                         break;
                     }
                     default:  // an option followed by a bare query of another
-                        e = spcpp_text(text, sizeof text, (base + " -" + opts[in.byte() % opts.size()]).c_str(), h);
+                        e = spcpp_text(text, sizeof text,
+                                       (base + " -" + opts[in.byte() % opts.size()]).c_str(), h);
                         break;
                 }
                 // Objects handed out by options (spectrum buffers, groups, created
                 // outputs) become arguments too; they belong to their owners.
                 if (e == QZ_OK) {
                     for (const char* s = std::strstr(text, "0x"); s; s = std::strstr(s + 2, "0x"))
-                            if (QZ_handle r = first_handle(s); QZ_object_from_handle(r)) {
+                        if (QZ_handle r = first_handle(s); QZ_object_from_handle(r)) {
                             remember(r);
                             if (QZ_object_as<QZ_Buffer>(r)) buffers.push_back(r);
                         }
@@ -201,8 +224,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 for (QZ_handle h : handles)
                     if (QZ_Buffer* b = QZ_object_as<QZ_Buffer>(h); b && b->main_block())
                         for (std::int32_t i = 0; i < b->count(); ++i)
-                            b->main_block()[i] = (fill & 1) ? kSamples[(i * 7 + fill) % 9]
-                                                           : static_cast<std::int32_t>((i * 2654435761u) ^ (fill * 40503u));
+                            b->main_block()[i] =
+                                (fill & 1) ? kSamples[(i * 7 + fill) % 9]
+                                           : static_cast<std::int32_t>((i * 2654435761u) ^ (fill * 40503u));
                 p->process();
                 break;
             }

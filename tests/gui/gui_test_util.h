@@ -36,7 +36,8 @@ inline Bytes make_qzif(std::uint32_t w, std::uint32_t h, const std::function<QZ_
 
 // A strip with equal 4x4 tiles shared, as the format wants.
 inline Bytes make_qzvf(std::uint32_t w, std::uint32_t h, std::uint32_t frames,
-                       const std::function<QZ_Pix_A32(int, int, int)>& px, std::uint32_t* block_count = nullptr) {
+                       const std::function<QZ_Pix_A32(int, int, int)>& px,
+                       std::uint32_t* block_count = nullptr) {
     const std::uint32_t tw = (w - 1) / 4 + 1, th = (h - 1) / 4 + 1;
     std::map<Bytes, std::uint16_t> ids;
     std::vector<Bytes> blocks;

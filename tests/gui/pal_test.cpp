@@ -32,8 +32,8 @@ struct Meter {
         w->source.map(bytes.data(), bytes.size());
         w->picture.allocate(w->source.width, w->source.height);
         std::memcpy(w->picture.pixels, w->source.pixels, 4u * w->source.width * w->source.height);
-        EXPECT_EQ(spcpp("%o -ln %o -ch g -cg 0 -bg %i -fg %i -rg %i -mn 0 -mx %i -rl 2", h, line.handle(), int(BG),
-                        int(FG), int(RG), n - 1),
+        EXPECT_EQ(spcpp("%o -ln %o -ch g -cg 0 -bg %i -fg %i -rg %i -mn 0 -mx %i -rl 2", h, line.handle(),
+                        int(BG), int(FG), int(RG), n - 1),
                   QZ_OK);
     }
     ~Meter() { spcpp("%o -delete", w->handle()); }
@@ -79,7 +79,9 @@ TEST(Pal, ThresholdSplitsLitColours) {
 TEST(Pal, SegmentAlphaFollowsTheSource) {
     Meter m(2);
     m.w->source.pixels = nullptr;  // re-map a source whose segment 1 is half transparent
-    m.bytes = make_qzif(5, 2, [](int x, int) { return QZ_Pix_A32{0, std::uint8_t(x / 2), 0, std::uint8_t(x >= 2 ? 128 : 255)}; });
+    m.bytes = make_qzif(5, 2, [](int x, int) {
+        return QZ_Pix_A32{0, std::uint8_t(x / 2), 0, std::uint8_t(x >= 2 ? 128 : 255)};
+    });
     m.w->source.map(m.bytes.data(), m.bytes.size());
     m.w->level(1.0f);
     EXPECT_EQ(m.seg(1), (QZ_Pix_A32{0, 255, 0, 128}));  // trunc(255 x 128 / 255)

@@ -25,8 +25,10 @@ struct Panel {
             return h;
         };
         auto text = [&](QZ_error e, const QZ_handle& h) {
-            if (with_texts) texts.push_back(add(e, h));
-            else if (h) spcpp("%o -delete", h);
+            if (with_texts)
+                texts.push_back(add(e, h));
+            else if (h)
+                spcpp("%o -delete", h);
             return h;
         };
         QZ_handle h = 0;
@@ -57,12 +59,13 @@ struct Panel {
         text(spcpp("QZ_Wid_Text -l %i -t %i -w 80 -h 16 -color 0x00A57BBD -horz -1 -text Filter", &h, GL + 52,
                    GT + 14),
              h);
-        text(spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 96 -h 18", &h, "Tahoma", 12,
-                   0xE0C0C0, "Cutoff frequency", GL + 40, GT + 48),
+        text(spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 96 -h 18", &h, "Tahoma",
+                   12, 0xE0C0C0, "Cutoff frequency", GL + 40, GT + 48),
              h);
-        knob = add(spcpp("QZ_Wid_Knob -w 64 -h 64 -l %i -t %i -res big -mn 20 -mx 20000", &h, GL + 56, GT + 70), h);
-        value_text = text(spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 64 -h 18", &h,
-                                "Tahoma", 12, 0xB0B0B0, "130 Hz", GL + 56, GT + 138),
+        knob = add(
+            spcpp("QZ_Wid_Knob -w 64 -h 64 -l %i -t %i -res big -mn 20 -mx 20000", &h, GL + 56, GT + 70), h);
+        value_text = text(spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 64 -h 18",
+                                &h, "Tahoma", 12, 0xB0B0B0, "130 Hz", GL + 56, GT + 138),
                           h);
         if (!with_texts) value_text = 0;
         // The state the plug-in starts in: filter on, cutoff knob at 1500.
@@ -83,8 +86,9 @@ struct Panel {
 
     // The product's artwork is linked in (the tests need all of it).
     static bool artwork_present() {
-        static const char* names[] = {"bgnd", "alt", "amt", "art", "alm", "arm", "alb", "amb", "arb", "logo",
-                                      "glt",  "gmt", "grt", "glm", "gmm", "grm", "glb", "gmb", "grb", "but", "big"};
+        static const char* names[] = {"bgnd", "alt", "amt",  "art", "alm", "arm", "alb",
+                                      "amb",  "arb", "logo", "glt", "gmt", "grt", "glm",
+                                      "gmm",  "grm", "glb",  "gmb", "grb", "but", "big"};
         for (const char* n : names)
             if (!QZ_resource_find(n, nullptr)) return false;
         return true;

@@ -137,8 +137,9 @@ TEST(PanelText, AlignmentFlagsMoveTheLine) {
     ASSERT_FALSE(QZ_text_raster().resolve({"Tahoma", 12, false}).empty()) << "no usable font face";
     QZ_Win_Image win(200, 40);
     QZ_handle h = 0;
-    ASSERT_EQ(spcpp("QZ_Wid_Text -w 200 -h 40 -font Tahoma -size 14 -text %s -win %o", &h, "Cutoff", win.handle()),
-              QZ_OK);
+    ASSERT_EQ(
+        spcpp("QZ_Wid_Text -w 200 -h 40 -font Tahoma -size 14 -text %s -win %o", &h, "Cutoff", win.handle()),
+        QZ_OK);
     auto* t = QZ_object_as<QZ_Wid_Text>(h);
     Ink left, centre, right;
     spcpp("%o -horz -1", h);
@@ -154,7 +155,7 @@ TEST(PanelText, AlignmentFlagsMoveTheLine) {
     EXPECT_GE(right.x1, 197);
     EXPECT_NEAR(centre.x0, 199 - centre.x1, 3);
     const int w = left.x1 - left.x0;
-    EXPECT_EQ(centre.x1 - centre.x0, w);  // the same line, shifted
+    EXPECT_EQ(centre.x1 - centre.x0, w);     // the same line, shifted
     EXPECT_NEAR(right.x1 - right.x0, w, 1);  // the last glyph's overhang may touch the edge
     EXPECT_EQ(left.y0, right.y0);
     // Black is transparent: a black text leaves nothing.

@@ -21,7 +21,8 @@ TEST(Compose, DivisorIs256) {
     EXPECT_EQ(composed(px(0xFFFFFFFF), px(0xFF000000)), px(0xFF000000));  // black over white: 0 (floor)
     EXPECT_EQ(composed(px(0x80402010), px(0x00FFFFFF)), px(0x80402010));  // alpha 0 leaves it
     // Half-transparent source: every channel, alpha included, moves by (s - d) * a >> 8.
-    EXPECT_EQ(composed(QZ_Pix_A32{0, 0, 0, 255}, QZ_Pix_A32{200, 100, 0, 128}), (QZ_Pix_A32{100, 50, 0, 191}));
+    EXPECT_EQ(composed(QZ_Pix_A32{0, 0, 0, 255}, QZ_Pix_A32{200, 100, 0, 128}),
+              (QZ_Pix_A32{100, 50, 0, 191}));
 }
 
 TEST(Rect, Intersection) {
@@ -100,7 +101,7 @@ TEST(Blend, SourceRectangleLandsAtTheDestinationPointAndIsClipped) {
     dst.allocate(8, 8);
     const QZ_Pix_A32 mark{9, 9, 9, 9};
     dst.fill(mark);
-    QZ_Rect r{12, 3, 16, 5};  // columns 12..15 wrap to 2..5
+    QZ_Rect r{12, 3, 16, 5};       // columns 12..15 wrap to 2..5
     QZ_blend(src, dst, 6, 7, &r);  // only (6..7, 7) lies inside the destination
     EXPECT_EQ(dst.at(6, 7), composed(mark, pattern(2, 3)));
     EXPECT_EQ(dst.at(7, 7), composed(mark, pattern(3, 3)));
@@ -117,8 +118,12 @@ TEST(Blend, SourceRectangleLandsAtTheDestinationPointAndIsClipped) {
 
 TEST(Qzvf, SizesAndTiles) {
     std::uint32_t blocks = 0;
-    Bytes b40 = make_qzvf(40, 24, 2, [](int f, int x, int y) { return QZ_Pix_A32{std::uint8_t(f), std::uint8_t(x / 4), std::uint8_t(y), 255}; },
-                          &blocks);
+    Bytes b40 = make_qzvf(
+        40, 24, 2,
+        [](int f, int x, int y) {
+            return QZ_Pix_A32{std::uint8_t(f), std::uint8_t(x / 4), std::uint8_t(y), 255};
+        },
+        &blocks);
     EXPECT_EQ(b40.size(), 20u + 64u * blocks + 240u);
     QZ_Vid v;
     ASSERT_TRUE(v.map(b40.data(), b40.size()));
@@ -189,7 +194,9 @@ TEST(Qzvf, RefusesBadHeadersShortResourcesAndDamagedIndexes) {
               std::string::npos);
     EXPECT_TRUE(v.empty());
 
-    Bytes res = make_qzvf(8, 4, 2, [](int f, int x, int) { return QZ_Pix_A32{std::uint8_t(f), std::uint8_t(x), 0, 255}; });
+    Bytes res = make_qzvf(8, 4, 2, [](int f, int x, int) {
+        return QZ_Pix_A32{std::uint8_t(f), std::uint8_t(x), 0, 255};
+    });
     EXPECT_FALSE(v.map(res.data(), res.size() - 1));
     EXPECT_TRUE(v.empty());
     // 2^32 - 1 frames of 2^32 - 1 square pixels: the size check must not wrap.

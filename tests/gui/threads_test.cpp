@@ -10,10 +10,10 @@
 #include "gui/controls.h"
 #include "gui/text.h"
 #include "gui/win.h"
+#include "gui/win_x11.h"
 #include "tests/gui/gui_test_util.h"
 #include "tests/gui/panel.h"
 #include "tests/gui/xvfb.h"
-#include "gui/win_x11.h"
 
 using namespace gui_test;
 
@@ -132,7 +132,8 @@ TEST(Threads, HostThreadRedrawsWhileTheWindowThreadPumpsX11Events) {
         }
         stop = true;
         window_thread.join();
-        EXPECT_EQ(QZ_object_as<QZ_Wid_Knob>(p.knob)->position, QZ_trunc_to_int(264.0 * (20.0 + 199.0 * 99 - 20) / 19980));
+        EXPECT_EQ(QZ_object_as<QZ_Wid_Knob>(p.knob)->position,
+                  QZ_trunc_to_int(264.0 * (20.0 + 199.0 * 99 - 20) / 19980));
         win.show(0);
     }
     XDestroyWindow(dpy, parent);

@@ -44,8 +44,9 @@ float as_float(std::uint32_t u) {
 }
 
 Bytes knob_strip(int frames) {
-    return make_qzvf(16, 16, static_cast<std::uint32_t>(frames),
-                     [](int f, int x, int) { return QZ_Pix_A32{std::uint8_t(f), 0, 0, std::uint8_t(x < 8 ? 255 : 0)}; });
+    return make_qzvf(16, 16, static_cast<std::uint32_t>(frames), [](int f, int x, int) {
+        return QZ_Pix_A32{std::uint8_t(f), 0, 0, std::uint8_t(x < 8 ? 255 : 0)};
+    });
 }
 }  // namespace
 
@@ -97,7 +98,7 @@ TEST(Wid, HidingRepaintsAndStopsDrawingAndHitting) {
     EXPECT_EQ(win.hit(5, 5), w);
     win.image.fill({1, 2, 3, 4});
     EXPECT_EQ(spcpp("%o -vis 0", w->handle()), QZ_OK);
-    EXPECT_EQ(win.presented_tiles, 2);   // repainted at once
+    EXPECT_EQ(win.presented_tiles, 2);            // repainted at once
     EXPECT_EQ(win.image.at(5, 5), QZ_Pix_A32{});  // nothing drew there
     EXPECT_EQ(win.hit(5, 5), nullptr);
     spcpp("%o -delete", w->handle());
@@ -107,11 +108,14 @@ TEST(Butt, ValSwitchesOnceRedrawsAndCallsBack) {
     QZ_Win_Image win(64, 64);
     auto* b = make<QZ_Wid_Butt>("QZ_Wid_Butt -w 16 -h 16");
     ASSERT_NE(b, nullptr);
-    Bytes strip = make_qzvf(16, 16, 2, [](int f, int, int) { return QZ_Pix_A32{0, std::uint8_t(f ? 200 : 50), 0, 255}; });
+    Bytes strip = make_qzvf(16, 16, 2, [](int f, int, int) {
+        return QZ_Pix_A32{0, std::uint8_t(f ? 200 : 50), 0, 255};
+    });
     b->strip.map(strip.data(), strip.size());
     QZ_Callback cb(&count_callback);
     QZ_Wid_Pic data;
-    ASSERT_EQ(spcpp("%o -com %o -dat %o -win %o", b->handle(), cb.handle(), data.handle(), win.handle()), QZ_OK);
+    ASSERT_EQ(spcpp("%o -com %o -dat %o -win %o", b->handle(), cb.handle(), data.handle(), win.handle()),
+              QZ_OK);
     g_callbacks = 0;
     std::uint32_t state = 0;
     EXPECT_EQ(spcpp("QZ_Wid_Butt %o -val 1 -val", b->handle(), &state), QZ_OK);
@@ -121,7 +125,7 @@ TEST(Butt, ValSwitchesOnceRedrawsAndCallsBack) {
     EXPECT_EQ(win.presented_tiles, 1);
     EXPECT_EQ(win.image.at(3, 3).g, 199);  // frame 1 shown
     EXPECT_EQ(b->shown, 1);
-    EXPECT_EQ(spcpp("%o -val 1", b->handle()), QZ_OK);  // equal: nothing
+    EXPECT_EQ(spcpp("%o -val 1", b->handle()), QZ_OK);    // equal: nothing
     EXPECT_EQ(spcpp("%o -val 0.5", b->handle()), QZ_OK);  // a float other than 0 is on
     EXPECT_EQ(g_callbacks, 1);
     EXPECT_EQ(win.presented_tiles, 1);

@@ -26,15 +26,15 @@ struct Entry {
 };
 
 const Entry kTable[] = {
-    {"ALT", false, 10, 10, 0},  {"AMT", false, 10, 10, 0},   {"ART", false, 10, 10, 0},
-    {"ALM", false, 10, 10, 0},  {"ARM", false, 10, 10, 0},   {"ALB", false, 10, 10, 0},
-    {"AMB", false, 10, 10, 0},  {"ARB", false, 10, 10, 0},   {"GLT", false, 10, 10, 0},
-    {"GMT", false, 10, 10, 0},  {"GRT", false, 10, 10, 0},   {"GLM", false, 10, 10, 0},
-    {"GRM", false, 10, 10, 0},  {"GMM", false, 128, 128, 0}, {"GLB", false, 10, 10, 0},
-    {"GMB", false, 10, 10, 0},  {"GRB", false, 10, 10, 0},   {"BGND", false, 63, 63, 0},
-    {"LOGO", false, 160, 30, 0}, {"I41X89", false, 41, 89, 0}, {"I91X17", false, 91, 17, 0},
-    {"BUT", true, 40, 24, 2},   {"BIG", true, 64, 64, 265},  {"KNOB", true, 32, 32, 100},
-    {"TUNE", true, 120, 24, 100}, {"LOAD", true, 40, 24, 2}, {"PEEK", true, 40, 24, 2},
+    {"ALT", false, 10, 10, 0},    {"AMT", false, 10, 10, 0},    {"ART", false, 10, 10, 0},
+    {"ALM", false, 10, 10, 0},    {"ARM", false, 10, 10, 0},    {"ALB", false, 10, 10, 0},
+    {"AMB", false, 10, 10, 0},    {"ARB", false, 10, 10, 0},    {"GLT", false, 10, 10, 0},
+    {"GMT", false, 10, 10, 0},    {"GRT", false, 10, 10, 0},    {"GLM", false, 10, 10, 0},
+    {"GRM", false, 10, 10, 0},    {"GMM", false, 128, 128, 0},  {"GLB", false, 10, 10, 0},
+    {"GMB", false, 10, 10, 0},    {"GRB", false, 10, 10, 0},    {"BGND", false, 63, 63, 0},
+    {"LOGO", false, 160, 30, 0},  {"I41X89", false, 41, 89, 0}, {"I91X17", false, 91, 17, 0},
+    {"BUT", true, 40, 24, 2},     {"BIG", true, 64, 64, 265},   {"KNOB", true, 32, 32, 100},
+    {"TUNE", true, 120, 24, 100}, {"LOAD", true, 40, 24, 2},    {"PEEK", true, 40, 24, 2},
     {"SAVE", true, 40, 24, 2},
 };
 
@@ -43,7 +43,9 @@ std::vector<std::uint8_t> read_file(const fs::path& p) {
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::uint8_t> committed(const std::string& name) { return read_file(fs::path(ZELO_RESOURCE_DIR) / name); }
+std::vector<std::uint8_t> committed(const std::string& name) {
+    return read_file(fs::path(ZELO_RESOURCE_DIR) / name);
+}
 
 Image picture(const std::string& name) {
     auto bytes = committed(name);
@@ -236,11 +238,13 @@ TEST(Artwork, TexturesTileWithoutVisibleSeams) {
         Image img = picture(name);
         int inner = 0, seam = 0;
         for (int y = 0; y < img.h; ++y) {
-            for (int x = 0; x + 1 < img.w; ++x) inner = std::max(inner, channel_diff(px(img, x, y), px(img, x + 1, y)));
+            for (int x = 0; x + 1 < img.w; ++x)
+                inner = std::max(inner, channel_diff(px(img, x, y), px(img, x + 1, y)));
             seam = std::max(seam, channel_diff(px(img, img.w - 1, y), px(img, 0, y)));
         }
         for (int x = 0; x < img.w; ++x) {
-            for (int y = 0; y + 1 < img.h; ++y) inner = std::max(inner, channel_diff(px(img, x, y), px(img, x, y + 1)));
+            for (int y = 0; y + 1 < img.h; ++y)
+                inner = std::max(inner, channel_diff(px(img, x, y), px(img, x, y + 1)));
             seam = std::max(seam, channel_diff(px(img, x, img.h - 1), px(img, x, 0)));
         }
         EXPECT_LE(seam, inner);
@@ -267,7 +271,8 @@ TEST(Artwork, FrameEdgesRepeatAndMeetTheirCorners) {
         if (p == "A")
             for (const char* e : {"LT", "MT", "RT", "LM", "RM", "LB", "MB", "RB"}) {
                 Image img = picture(p + e);
-                for (std::size_t i = 3; i < img.px.size(); i += 4) ASSERT_EQ(img.px[i], 255) << e << " " << i / 4;
+                for (std::size_t i = 3; i < img.px.size(); i += 4)
+                    ASSERT_EQ(img.px[i], 255) << e << " " << i / 4;
             }
         // Corners continue the edges next to them.
         Image lt = picture(p + "LT"), mt = picture(p + "MT"), lm = picture(p + "LM");
@@ -311,7 +316,8 @@ TEST(Artwork, MeterFacesCarryKeyedSegments) {
                 EXPECT_EQ(p[3], 255);
             }
         }
-        for (int s = 0; s < 256; ++s) EXPECT_EQ(count[s], s < f.segments ? f.pixels_per_segment : 0) << "segment " << s;
+        for (int s = 0; s < 256; ++s)
+            EXPECT_EQ(count[s], s < f.segments ? f.pixels_per_segment : 0) << "segment " << s;
     }
 }
 
@@ -326,7 +332,8 @@ double luminance(double r, double g, double b) {
 }
 double mean_luminance(const Image& img) {
     double sum = 0;
-    for (std::size_t i = 0; i < img.px.size(); i += 4) sum += luminance(img.px[i + 2], img.px[i + 1], img.px[i]);
+    for (std::size_t i = 0; i < img.px.size(); i += 4)
+        sum += luminance(img.px[i + 2], img.px[i + 1], img.px[i]);
     return sum / (img.px.size() / 4);
 }
 double contrast(double l1, double l2) { return (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05); }

@@ -21,13 +21,13 @@ ArtOptions default_art_options() { return ArtOptions{ZELO_ART_FONT_BOLD, ZELO_AR
 namespace {
 
 // ---- palette: one dark theme around the host's slate blue --------------------------
-const Color kHost = rgb(32, 64, 96);          // what shows outside the rounded panel corners
-const Color kSurface = rgb(44, 47, 57);       // panel surface around the group
-const Color kFloor = rgb(27, 29, 36);         // recessed group floor
+const Color kHost = rgb(32, 64, 96);     // what shows outside the rounded panel corners
+const Color kSurface = rgb(44, 47, 57);  // panel surface around the group
+const Color kFloor = rgb(27, 29, 36);    // recessed group floor
 const Color kOutline = rgb(9, 10, 13);
-const Color kViolet = rgb(128, 112, 238);     // value arc start
-const Color kPink = rgb(246, 108, 188);       // value arc end, lit states
-const Color kLabel = rgb(192, 192, 224);      // matches the caption colour
+const Color kViolet = rgb(128, 112, 238);  // value arc start
+const Color kPink = rgb(246, 108, 188);    // value arc end, lit states
+const Color kLabel = rgb(192, 192, 224);   // matches the caption colour
 const Color kWhite = rgb(240, 238, 248);
 
 // Direction towards the light (screen coordinates, y down): up and a little left.
@@ -153,7 +153,8 @@ Image draw_knob(int size, int frame, int frames) {
     const double cx = size / 2.0, cy = size / 2.0;
     const double sweep = 270.0 * kPi / 180.0, a0 = -sweep / 2;
     const double av = a0 + sweep * (frames > 1 ? static_cast<double>(frame) / (frames - 1) : 0.0);
-    const double arc_r = 27.2 * k, track_hw = std::max(2.2 * k, 1.2), lit_hw = track_hw - std::max(0.7 * k, 0.4);
+    const double arc_r = 27.2 * k, track_hw = std::max(2.2 * k, 1.2),
+                 lit_hw = track_hw - std::max(0.7 * k, 0.4);
     const double body_r = 20.5 * k, face_r = 16.5 * k;
     Canvas c(size, size);
 
@@ -188,7 +189,7 @@ Image draw_knob(int size, int frame, int frames) {
     };
     auto arc_colour = [&](double phi) { return lerp(kViolet, kPink, clamp01((phi - a0) / sweep)); };
     const double glow_in = clamp01((av - a0) * arc_r / 3);  // no glow before the arc shows
-    c.paint([&](double x, double y, double& cov) {  // glow, confined to a few pixels
+    c.paint([&](double x, double y, double& cov) {          // glow, confined to a few pixels
         double r, phi;
         polar(x, y, r, phi);
         double d = lit_d(r, phi);
@@ -213,7 +214,8 @@ Image draw_knob(int size, int frame, int frames) {
                 double a = a0 + sweep * i / 10;
                 double ux = dsin(a), uy = -dcos(a);
                 double r0 = (i % 5 == 0 ? 21.7 : 22.5) * k, r1 = 24.6 * k;
-                best = std::min(best, sd_capsule(x, y, cx + ux * r0, cy + uy * r0, cx + ux * r1, cy + uy * r1, 0.5));
+                best = std::min(
+                    best, sd_capsule(x, y, cx + ux * r0, cy + uy * r0, cx + ux * r1, cy + uy * r1, 0.5));
             }
             cov = 0.9 * coverage(best);
             return rgb(128, 133, 150);
@@ -261,8 +263,8 @@ Image draw_knob(int size, int frame, int frames) {
     const double sx = dsin(av), sy = -dcos(av);
     const double p0 = 5.5 * k, p1 = face_r - 1.6 * k, phw = std::max(1.35 * k, 0.85);
     c.paint([&](double x, double y, double& cov) {
-        double d = sd_capsule(x, y, cx + sx * p0, cy + sy * p0 + 0.8 * k, cx + sx * p1, cy + sy * p1 + 0.8 * k,
-                              phw + 0.6 * k);
+        double d = sd_capsule(x, y, cx + sx * p0, cy + sy * p0 + 0.8 * k, cx + sx * p1,
+                              cy + sy * p1 + 0.8 * k, phw + 0.6 * k);
         cov = 0.55 * coverage(d);
         return rgb(0, 0, 0);
     });
@@ -366,7 +368,8 @@ Image push_button(const ArtOptions& opt, const std::string& label, bool down, st
         double nx, ny;
         round_rect_normal(x, y, x0, y0, x1, y1, r, nx, ny);
         double lit = nx * kLx + ny * kLy;
-        Color face = down ? lerp(rgb(24, 26, 32), rgb(40, 43, 52), v) : lerp(rgb(70, 74, 88), rgb(42, 45, 54), v);
+        Color face =
+            down ? lerp(rgb(24, 26, 32), rgb(40, 43, 52), v) : lerp(rgb(70, 74, 88), rgb(42, 45, 54), v);
         Color bevel = brighten(face, (down ? -14 : 24) * lit);
         return profile({{0.0, kOutline}, {1.0, kOutline}, {1.6, bevel}, {2.4, face}}, -d);
     });
@@ -378,7 +381,8 @@ Image push_button(const ArtOptions& opt, const std::string& label, bool down, st
             for (int x = -2; x < m.w + 2; ++x) {
                 int best = 0;
                 for (int j = -2; j <= 2; ++j)
-                    for (int i = -2; i <= 2; ++i) best = std::max(best, m.at(x + i, y + j) * (9 - i * i - j * j) / 9);
+                    for (int i = -2; i <= 2; ++i)
+                        best = std::max(best, m.at(x + i, y + j) * (9 - i * i - j * j) / 9);
                 if (best) c.over(pen + m.left + x, base + m.top + y, kPink, 0.35 * best / 255.0);
             }
         fill_text(c, m, pen, base, rgb(255, 190, 230), kPink);
@@ -554,7 +558,9 @@ bool strip(const std::string& name, const std::vector<Image>& frames, std::vecto
 
 bool make_artwork(const ArtOptions& opt, std::vector<Resource>& out, std::string& error) {
     out.clear();
-    auto pic = [&](const std::string& name, const Image& img) { out.push_back(Resource{name, encode_qzif(img)}); };
+    auto pic = [&](const std::string& name, const Image& img) {
+        out.push_back(Resource{name, encode_qzif(img)});
+    };
 
     Canvas a = outer_frame();
     Canvas g = group_frame();

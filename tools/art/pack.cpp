@@ -59,7 +59,8 @@ bool encode_qzvf(const std::vector<Image>& frames, std::vector<std::uint8_t>& ou
                     for (int x = 0; x < 4; ++x) {
                         int sx = tx * 4 + x, sy = ty * 4 + y;
                         if (sx < w && sy < h)
-                            std::memcpy(&b[(y * 4 + x) * 4], &f.px[(static_cast<std::size_t>(sy) * w + sx) * 4], 4);
+                            std::memcpy(&b[(y * 4 + x) * 4],
+                                        &f.px[(static_cast<std::size_t>(sy) * w + sx) * 4], 4);
                     }
                 auto it = numbers.find(b);
                 if (it == numbers.end()) {
@@ -85,9 +86,10 @@ bool encode_qzvf(const std::vector<Image>& frames, std::vector<std::uint8_t>& ou
         out.push_back(static_cast<std::uint8_t>(i));
         out.push_back(static_cast<std::uint8_t>(i >> 8));
     }
-    if (info) *info = StripInfo{static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h),
-                                static_cast<std::uint32_t>(order.size()),
-                                static_cast<std::uint32_t>(frames.size())};
+    if (info)
+        *info =
+            StripInfo{static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h),
+                      static_cast<std::uint32_t>(order.size()), static_cast<std::uint32_t>(frames.size())};
     return true;
 }
 

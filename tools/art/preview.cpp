@@ -47,7 +47,8 @@ bool load_pic(const std::string& dir, const std::string& name, Image& img, std::
     return true;
 }
 
-bool load_strip(const std::string& dir, const std::string& name, std::vector<Image>& frames, std::string& error) {
+bool load_strip(const std::string& dir, const std::string& name, std::vector<Image>& frames,
+                std::string& error) {
     std::vector<std::uint8_t> bytes;
     StripInfo info;
     if (!read_file(dir + "/" + name, bytes) || !decode_qzvf(bytes.data(), bytes.size(), info, frames)) {
@@ -126,7 +127,8 @@ bool compose_panel(const std::string& dir, const std::string& font, const PanelS
         compose_tiled(out, img, p.l, p.t, p.w, p.h);
     }
     if (!font.empty())
-        compose_tiled(out, text_picture(font, 12, 0xFFFFFF, "1-st order low-pass", W - 20, 20, 0), 10, 35, W - 20, 20);
+        compose_tiled(out, text_picture(font, 12, 0xFFFFFF, "1-st order low-pass", W - 20, 20, 0), 10, 35,
+                      W - 20, 20);
     const Piece group[] = {
         {"GLT", B, B, GL, GT},
         {"GMT", GW - 2 * B, B, GL + B, GT},
@@ -148,16 +150,17 @@ bool compose_panel(const std::string& dir, const std::string& font, const PanelS
     compose_tiled(out, but[st.on ? 1 : 0], GL + 11, GT + 11, 40, 24);
     const double dim = st.on ? 1.0 : 0.4;
     if (!font.empty()) {
-        compose_tiled(out, text_picture(font, 12, 0x00A57BBD, "Filter", 80, 16, -1), GL + 52, GT + 14, 80, 16);
-        compose_scaled(out, text_picture(font, 12, 0xE0C0C0, "Cutoff frequency", 96, 18, 0), GL + 40, GT + 48, 96,
-                       18, dim);
+        compose_tiled(out, text_picture(font, 12, 0x00A57BBD, "Filter", 80, 16, -1), GL + 52, GT + 14, 80,
+                      16);
+        compose_scaled(out, text_picture(font, 12, 0xE0C0C0, "Cutoff frequency", 96, 18, 0), GL + 40, GT + 48,
+                       96, 18, dim);
     }
     int frame = std::clamp(st.knob_frame, 0, static_cast<int>(big.size()) - 1);
     double kf = st.on ? (st.knob_hovered ? 1.5 : 1.0) : 0.4;
     compose_scaled(out, big[frame], GL + 56, GT + 70, 64, 64, kf);
     if (!font.empty())
-        compose_scaled(out, text_picture(font, 12, 0xB0B0B0, st.value_text, 64, 18, 0), GL + 56, GT + 138, 64, 18,
-                       dim);
+        compose_scaled(out, text_picture(font, 12, 0xB0B0B0, st.value_text, 64, 18, 0), GL + 56, GT + 138, 64,
+                       18, dim);
     return true;
 }
 
@@ -222,7 +225,8 @@ bool contact_sheet(const std::string& dir, Image& out, std::string& error) {
 }
 
 Image upscale(const Image& img, int k) {
-    Image out{img.w * k, img.h * k, std::vector<std::uint8_t>(static_cast<std::size_t>(img.w) * k * img.h * k * 4)};
+    Image out{img.w * k, img.h * k,
+              std::vector<std::uint8_t>(static_cast<std::size_t>(img.w) * k * img.h * k * 4)};
     for (int y = 0; y < out.h; ++y)
         for (int x = 0; x < out.w; ++x)
             std::memcpy(&out.px[(static_cast<std::size_t>(y) * out.w + x) * 4],

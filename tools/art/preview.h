@@ -15,8 +15,8 @@ void compose_pixel(std::uint8_t* d, const std::uint8_t* s);
 void compose_tiled(Image& dst, const Image& src, int dx, int dy, int w, int h);
 
 struct PanelState {
-    bool on = true;           // switch state; off disables the cutoff widgets
-    int knob_frame = 19;      // the frame for 1500 knob units, the effect's start value
+    bool on = true;       // switch state; off disables the cutoff widgets
+    int knob_frame = 19;  // the frame for 1500 knob units, the effect's start value
     bool knob_hovered = false;
     std::string value_text = "130 Hz";
 };

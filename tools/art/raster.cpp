@@ -75,8 +75,8 @@ double sd_round_rect(double px, double py, double x0, double y0, double x1, doub
     return outside + inside - r;
 }
 
-void round_rect_normal(double px, double py, double x0, double y0, double x1, double y1, double r,
-                       double& nx, double& ny) {
+void round_rect_normal(double px, double py, double x0, double y0, double x1, double y1, double r, double& nx,
+                       double& ny) {
     double cx = (x0 + x1) / 2, cy = (y0 + y1) / 2;
     double sx = px < cx ? -1 : 1, sy = py < cy ? -1 : 1;
     double qx = std::fabs(px - cx) - ((x1 - x0) / 2 - r);
@@ -115,8 +115,7 @@ std::uint32_t hash3(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
 static double lattice(int i, int j, int nx, int ny, std::uint32_t seed) {
     i = ((i % nx) + nx) % nx;
     j = ((j % ny) + ny) % ny;
-    return (hash3(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j), seed) >> 8) /
-           16777215.0;
+    return (hash3(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j), seed) >> 8) / 16777215.0;
 }
 
 double tile_noise(double x, double y, int cw, int ch, int nx, int ny, std::uint32_t seed) {

@@ -37,8 +37,8 @@ double sd_round_rect(double px, double py, double x0, double y0, double x1, doub
 // Capsule around the segment a-b with half width hw.
 double sd_capsule(double px, double py, double ax, double ay, double bx, double by, double hw);
 // Outward unit normal of the rounded rectangle at the point (gradient of its distance).
-void round_rect_normal(double px, double py, double x0, double y0, double x1, double y1, double r,
-                       double& nx, double& ny);
+void round_rect_normal(double px, double py, double x0, double y0, double x1, double y1, double r, double& nx,
+                       double& ny);
 
 // Integer hash used for noise; fixed so that textures never change by accident.
 std::uint32_t hash3(std::uint32_t a, std::uint32_t b, std::uint32_t c);

@@ -46,15 +46,19 @@ bool render_text(const std::string& font_file, int pixel_size, const std::string
         FT_UInt gi = FT_Get_Char_Index(ft.face, ch);
         if (kern && prev && gi) {
             FT_Vector k;
-            if (FT_Get_Kerning(ft.face, prev, gi, FT_KERNING_DEFAULT, &k) == 0) pen += static_cast<int>(k.x >> 6);
+            if (FT_Get_Kerning(ft.face, prev, gi, FT_KERNING_DEFAULT, &k) == 0)
+                pen += static_cast<int>(k.x >> 6);
         }
         if (FT_Load_Glyph(ft.face, gi, FT_LOAD_RENDER | FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_LIGHT) != 0) {
             error = "glyph could not be rendered";
             return false;
         }
         FT_GlyphSlot s = ft.face->glyph;
-        Glyph g{pen + s->bitmap_left, -s->bitmap_top, static_cast<int>(s->bitmap.width),
-                static_cast<int>(s->bitmap.rows), {}};
+        Glyph g{pen + s->bitmap_left,
+                -s->bitmap_top,
+                static_cast<int>(s->bitmap.width),
+                static_cast<int>(s->bitmap.rows),
+                {}};
         g.cov.resize(static_cast<std::size_t>(g.w) * g.h);
         for (int y = 0; y < g.h; ++y)
             for (int x = 0; x < g.w; ++x)
