@@ -248,6 +248,7 @@ int zelo_response_main(const std::vector<std::string>& args) {
     print_parameters(*p);
     std::printf("\n%10s %10s\n", "frequency", "gain");
     const double freqs[] = {20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 15000, 20000};
+    double prev_f = 0, prev_db = 0, corner = -1;
     for (double f : freqs) {
         if (f >= o.rate / 2) break;
         // A second of sine; the gain is measured over the last half, after settling.
@@ -257,8 +258,15 @@ int zelo_response_main(const std::vector<std::string>& args) {
             x[i] = static_cast<float>(0.5 * std::sin(2 * kPi * f * i / o.rate));
         p->render(x, l, r, o.block);
         double g = rms(l.data() + n / 2, n - n / 2) / rms(x.data() + n / 2, n - n / 2);
-        std::printf("%7.0f Hz %7.2f dB\n", f, 20 * std::log10(g + 1e-12));
+        double db = 20 * std::log10(g + 1e-12);
+        std::printf("%7.0f Hz %7.2f dB\n", f, db);
+        // The -3 dB point, between the first two neighbours that straddle it (log-frequency interpolation).
+        if (corner < 0 && prev_f > 0 && prev_db > -3.0 && db <= -3.0)
+            corner = prev_f * std::pow(f / prev_f, (prev_db + 3.0) / (prev_db - db));
+        prev_f = f;
+        prev_db = db;
     }
+    if (corner > 0) std::printf("-3 dB at about %.0f Hz\n", corner);
     p->stop();
     p->close();
     return 0;

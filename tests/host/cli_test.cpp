@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
@@ -70,6 +71,15 @@ TEST(Response, MatchesTheFilterAtEachKnobSetting) {
         auto g = gains(r.out);
         ASSERT_EQ(g.size(), 11u) << r.out;
         for (auto [f, db] : g) EXPECT_NEAR(db, model_db(c.fc, f), 0.05) << c.args << " at " << f << " Hz";
+        // The reported -3 dB point lies between the ladder's neighbours of the model's corner.
+        double corner = 0;
+        std::size_t at = r.out.find("-3 dB at about ");
+        if (c.fc < 15000 && c.fc > 20) {
+            ASSERT_NE(at, std::string::npos) << r.out;
+            corner = std::atof(r.out.c_str() + at + 15);
+            EXPECT_GT(corner, 0.6 * c.fc) << r.out;
+            EXPECT_LT(corner, 1.2 * c.fc) << r.out;
+        }
     }
     // Switched off: flat.
     Result r = run("response --set State=0 --set Frequency=0");
