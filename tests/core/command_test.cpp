@@ -222,10 +222,15 @@ TEST(Interpreter, TextCapacityAndCount) {
     std::memset(buf, 'Z', sizeof buf);
     cap = 4;
     std::size_t live = QZ_live_object_count();
-    EXPECT_EQ(run_text(QZ_CMD_TEXT, "QZ_Test_Thing", buf, &cap), QZ_ERROR_COMMAND_NOT_SPACE);
-    EXPECT_EQ(std::string(buf, 4), "0x" + std::string(expect + 2, 2));
+    QZ_handle small = 0;  // the reference form at the same time tells which object was made
+    EXPECT_EQ(run_text(QZ_CMD_TEXT | QZ_CMD_REFERENCE, "QZ_Test_Thing", buf, &cap, &small),
+              QZ_ERROR_COMMAND_NOT_SPACE);
+    char small_text[16];
+    std::snprintf(small_text, sizeof small_text, "0x%X", small);
+    EXPECT_EQ(std::string(buf, 4), std::string(small_text, 4));
     EXPECT_EQ(buf[4], 'Z');
     EXPECT_EQ(QZ_live_object_count(), live + 1);
+    delete thing(small);
 
     // A text result longer than the capacity.
     std::memset(buf, 'Z', sizeof buf);
