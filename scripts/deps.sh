@@ -10,6 +10,7 @@ PKGS=(
   libasound2-dev libjack-jackd2-dev libsndfile1-dev libpng-dev
   xvfb xauth fonts-wine fonts-dejavu-core
   g++-mingw-w64-i686
+  wine wine32:i386
 )
 missing=()
 for p in "${PKGS[@]}"; do
@@ -19,6 +20,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   echo "installing: ${missing[*]}"
+  # wine32 runs the 32-bit Windows tests; it comes from the i386 architecture.
+  dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
