@@ -23,7 +23,7 @@ void QZ_Wid::draw(QZ_Picture&, std::int32_t, std::int32_t, const QZ_Rect&) {}
 
 void QZ_Wid::update() {
     prepare();
-    if (win_) win_->redraw(rect());
+    if (QZ_Win* w = win_) w->redraw(rect());
 }
 
 void QZ_Wid::mouseDown(std::int32_t, std::int32_t) {}
@@ -114,7 +114,7 @@ QZ_value QZ_Wid::m_win(QZ_Object* o, QZ_value v) {
             w->attach(win);
         }  // a word that names no window is refused: the attachment stays
     }
-    return QZ_value::object(QZ_handle_of(w->win_));
+    return QZ_value::object(QZ_handle_of(w->win_.load()));
 }
 QZ_value QZ_Wid::m_vis(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid*>(o);

@@ -1,6 +1,7 @@
 // Widget base and the picture widget.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -72,7 +73,8 @@ private:
     friend class QZ_Win;
     void detach();
 
-    QZ_Win* win_ = nullptr;
+    // Read by a host thread (a value set while the editor opens or closes).
+    std::atomic<QZ_Win*> win_{nullptr};
     QZ_Chain_Item entry_{this};                                 // in the window's widget list
     std::vector<std::unique_ptr<QZ_Chain_Item>> tile_entries_;  // one per covered tile
 };
