@@ -197,6 +197,7 @@ QZ_value QZ_Wid_Knob::m_dat(QZ_Object* o, QZ_value v) {
 QZ_value QZ_Wid_Knob::m_val(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Knob*>(o);
     if (v.present()) w->set_value(v.as_float());
+    Paint_Guard g(w);  // a drag on the window's thread may be moving it
     return QZ_value::real(w->value());
 }
 QZ_value QZ_Wid_Knob::m_mn(QZ_Object* o, QZ_value v) {

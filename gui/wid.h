@@ -39,7 +39,9 @@ public:
     virtual bool hitTest(std::int32_t x, std::int32_t y);
     virtual void mouseUp() {}
 
-    // While alive, painting of the widget's window waits (no-op when unattached).
+    // While alive, painting of the widget's window waits. An unattached widget
+    // is guarded by the lock that attaching takes, so what another thread
+    // writes into it is seen by the first paint after it is attached.
     class Paint_Guard {
     public:
         explicit Paint_Guard(const QZ_Wid* w);
@@ -48,7 +50,7 @@ public:
         Paint_Guard& operator=(const Paint_Guard&) = delete;
 
     private:
-        QZ_Win* win_;
+        QZ_Win* win_ = nullptr;
     };
 
     // Attaches to a window (detaching from any other first), or with null detaches.

@@ -172,7 +172,11 @@ QZ_Win_X11::XWindow QZ_Win_X11::show(XWindow parent) {
 }
 
 void QZ_Win_X11::redraw(const QZ_Rect& r) {
-    if (window_) paint(r);
+    {
+        std::lock_guard<std::mutex> lock(x_mutex_);
+        if (!window_) return;
+    }
+    paint(r);
 }
 
 void QZ_Win_X11::present(const QZ_Rect& s, const QZ_Picture& tile, std::int32_t tile_x, std::int32_t tile_y) {

@@ -7,6 +7,9 @@
 
 #include "host/cli_cmd.h"
 #include "host/cli_render.h"
+#if ZELO_HOST_HAS_EDITOR
+#include "host/cli_preset.h"
+#endif
 
 namespace {
 void usage() {
@@ -16,10 +19,14 @@ void usage() {
         "                     the effect's gain at a ladder of frequencies\n"
         "  render [IN.wav] [-o OUT.wav] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]\n"
         "                     run a sound file (or a built-in sweep) through the effect\n"
+        "  snapshot FILE.png [--preset FILE] [--set NAME=VALUE]...\n"
+        "                     write the effect's editor as a picture\n"
         "  cmd [COMMAND...]   run toolkit commands (from the arguments, or standard input)\n"
         "  cmd --demo         run a built-in command script\n"
         "The effect is the one built into this program, or any VST 2.4 plug-in given\n"
         "by --plugin. NAME is a parameter name (State, Frequency), VALUE 0..1.\n"
+        "response and render also take --preset FILE (loaded before the settings)\n"
+        "and --save-preset FILE (the parameters after the settings).\n"
         "With no mode, runs `response`.");
 }
 }  // namespace
@@ -32,6 +39,9 @@ int main(int argc, char** argv) {
     if (mode == "cmd") return zelo_cmd_main(args);
     if (mode == "render") return zelo_render_main(args);
     if (mode == "response") return zelo_response_main(args);
+#if ZELO_HOST_HAS_EDITOR
+    if (mode == "snapshot") return zelo_snapshot_main(args);
+#endif
     if (mode == "-h" || mode == "--help" || mode == "help") {
         usage();
         return 0;

@@ -299,8 +299,7 @@ void QZ_Application::savePreset() {
     show_button(W_SAVE_BUTTON, true);
     const char* path = dialog ? dialog->save() : nullptr;
     if (path) {
-        const QZ_Preset values{params[0].load_int(), params[1].load_float()};
-        if (const char* message = QZ_preset_save(path, values)) QZ_message_box(message, "Error");
+        if (const char* message = QZ_preset_save(path, current_preset())) QZ_message_box(message, "Error");
     }
     show_button(W_SAVE_BUTTON, false);
 }
@@ -313,11 +312,17 @@ void QZ_Application::loadPreset() {
         if (const char* message = QZ_preset_load(path, &values)) {
             QZ_message_box(message, "Error");
         } else {
-            params[0].store_int(values.state);
-            params[0].changed(nullptr);
-            params[1].store_float(values.frequency);
-            params[1].changed(nullptr);
+            apply_preset(values);
         }
     }
     show_button(W_LOAD_BUTTON, false);
+}
+
+QZ_Preset QZ_Application::current_preset() const { return {params[0].load_int(), params[1].load_float()}; }
+
+void QZ_Application::apply_preset(const QZ_Preset& values) {
+    params[0].store_int(values.state);
+    params[0].changed(nullptr);
+    params[1].store_float(values.frequency);
+    params[1].changed(nullptr);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/object.h"
+#include "plugin/preset.h"
 
 class QZ_Soundpipe;
 class QZ_Buffer;
@@ -128,6 +129,10 @@ public:
     // The preset actions of records 2 and 3 (also reachable without a widget).
     void savePreset();
     void loadPreset();
+    // The two host parameters as a preset holds them, and applying a preset's
+    // values (to the filter and the widgets, as a host's change would).
+    QZ_Preset current_preset() const;
+    void apply_preset(const QZ_Preset& values);
 
 protected:
     // Objects of the chain as the sound path uses them; resolved once after
