@@ -69,7 +69,7 @@ public:
         run_ = true;
         thread_ = std::thread([this, period] {
             while (run_.load()) {
-                advance(blockMs_ > 0 ? blockMs_ : 10);
+                advance(10);  // one block of the driver
                 std::this_thread::sleep_for(period);
             }
         });
