@@ -82,10 +82,14 @@ protected:
         fs::create_directories(dir);
         g_boxes.clear();
         previous_box = QZ_set_message_box(&catch_box);
-        script.choose = [this](QZ_Dlg_Kind kind, const std::string&, const std::string&) {
+        // The user types the answer once; a name the dialog refuses ends it.
+        script.choose = [this](QZ_Dlg_Kind kind, const std::string&,
+                               const std::string& notice) -> std::optional<std::string> {
             asked.push_back(kind);
+            if (!notice.empty()) return std::nullopt;
             return answer;
         };
+        script.replace = [](const std::string&) { return true; };
         QZ_Dlg_File_Base::script(&script);
     }
     void TearDown() override {
@@ -237,13 +241,10 @@ TEST_F(Presets, EachLoadFailureShowsItsMessageAndChangesNothing) {
         const Bytes* content;  // null: no such file
         const char* message;
     };
-    fs::create_directories(dir / "folder.zelo");
     for (const Case& c : {Case{"longer.zelo", &longer, "Bad content in preset file."},
                           Case{"changed.zelo", &changed, "Wrong header in preset file."},
                           Case{"short.zelo", &shorter, "Bad content in preset file."},
-                          Case{"empty.zelo", &empty, "Bad content in preset file."},
-                          Case{"missing.zelo", nullptr, "Cannot open this file."},
-                          Case{"folder.zelo", nullptr, "Cannot open this file."}}) {
+                          Case{"empty.zelo", &empty, "Bad content in preset file."}}) {
         SCOPED_TRACE(c.name);
         set_distinct();
         if (c.content) write_bytes(dir / c.name, *c.content);
@@ -290,10 +291,10 @@ TEST_F(Presets, AFolderThatCannotBeWrittenGetsNoFile) {
     save_to(p);
     expect_one_box("Cannot open preset file.");
     EXPECT_FALSE(fs::exists(p));
-    // A folder in the way of the name itself.
+    // A folder in the way of the name itself: the saving code refuses it too.
     fs::create_directories(dir / "taken.zelo");
-    save_to(dir / "taken.zelo");
-    expect_one_box("Cannot open preset file.");
+    EXPECT_EQ(QZ_preset_save((dir / "taken.zelo").c_str(), {1, 1500.0f}),
+              std::string("Cannot open preset file."));
     EXPECT_TRUE(fs::is_directory(dir / "taken.zelo"));
     EXPECT_EQ(strays({"locked", "taken.zelo"}), 0);
 }
@@ -311,6 +312,25 @@ TEST_F(Presets, CancelledDialogsShowNothingAndReleaseTheButtons) {
     EXPECT_EQ(asked.size(), 2u);
     expect_distinct();
     EXPECT_TRUE(fs::is_empty(dir));
+}
+
+TEST_F(Presets, ANameWithoutExtensionIsSavedAsZeloAndFoundAgain) {
+    save_to(dir / "plain");
+    EXPECT_TRUE(g_boxes.empty());
+    EXPECT_TRUE(fs::exists(dir / "plain.zelo"));
+    EXPECT_FALSE(fs::exists(dir / "plain.bin"));
+    set_distinct();
+    load_from(dir / "plain.zelo");
+    EXPECT_EQ(plugin->get_parameter(0), 1.0f);
+    EXPECT_EQ(plugin->parameter_display(1).text, "130");
+}
+
+TEST(PresetFormat, ReadingFailuresNameTheirCause) {
+    QZ_Preset out{5, 5.0f};
+    EXPECT_EQ(QZ_preset_load("/nonexistent/zelo.zelo", &out), std::string("Cannot open this file."));
+    EXPECT_EQ(QZ_preset_load("/", &out), std::string("Cannot open this file."));  // a folder
+    EXPECT_EQ(QZ_preset_load("/dev/null", &out), std::string("Cannot open this file."));
+    EXPECT_EQ(out.state, 5);
 }
 
 TEST(PresetFormat, DecodingNeedsTheExactLengthAndHeader) {
