@@ -13,14 +13,11 @@
 #include <string>
 #include <vector>
 
-<<<<<<< HEAD
 #include "host/cli_preset.h"
-=======
 #if ZELO_HOST_HAS_PLOT
 #include "host/cli_plot.h"
 #endif
 #include "core/command.h"
->>>>>>> main
 #include "host/vsthost/vsthost.h"
 #include "plugin/application.h"
 #include "plugin/audioeffect.h"
@@ -38,12 +35,8 @@ struct Setting {
 };
 
 struct Options {
-<<<<<<< HEAD
-    std::string input, output, plugin;
-    std::string preset, save_preset;  // --preset, --save-preset
-=======
     std::string input, output, plugin, plot;
->>>>>>> main
+    std::string preset, save_preset;  // --preset, --save-preset
     std::vector<Setting> settings;
     float rate = 44100.0f;
     int block = 512;
@@ -77,15 +70,11 @@ Options parse(const std::vector<std::string>& args, Mode mode) {
         std::string v;
         if (a == "--plugin") {
             next(o.plugin);
-<<<<<<< HEAD
         } else if (a == "--preset") {
             next(o.preset);
         } else if (a == "--save-preset") {
             next(o.save_preset);
-        } else if (a == "-o" && allow_files) {
-=======
         } else if (a == "-o" && files) {
->>>>>>> main
             next(o.output);
         } else if (a == "--plot" && !files) {
             next(o.plot);
@@ -228,14 +217,10 @@ std::unique_ptr<Plugin> instance(const Module& m, const Options& o) {
         return nullptr;
     }
     p->start(o.rate, o.block);
-<<<<<<< HEAD
     // A preset first, then the settings over it; what is saved is the outcome.
     if (!o.preset.empty() && !zelo_load_preset(*p, o.preset)) return nullptr;
-    if (!apply(*p, o.settings)) return nullptr;
-    if (!o.save_preset.empty() && !zelo_save_preset(*p, o.save_preset)) return nullptr;
-=======
     if (!apply(*p, o.settings, o.plugin.empty())) return nullptr;
->>>>>>> main
+    if (!o.save_preset.empty() && !zelo_save_preset(*p, o.save_preset)) return nullptr;
     return p;
 }
 

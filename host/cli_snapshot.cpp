@@ -29,11 +29,6 @@ bool set_by_name(Plugin& p, const std::string& name, float value) {
 
 }  // namespace
 
-// fontconfig 2.14 keeps a pattern it allocates while substituting a request
-// with a weight (a leak inside the library); LeakSanitizer builds of this
-// program read this list.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 int zelo_snapshot_main(const std::vector<std::string>& args) {
     std::string out, preset;
     std::vector<std::pair<std::string, float>> settings;
