@@ -1,6 +1,8 @@
 #include "host/host_logic.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -97,7 +99,7 @@ VstIntPtr VSTCALLBACK QZ_Host::host_callback(AEffect*, VstInt32 opcode, VstInt32
     }
 }
 
-void QZ_Host::start(const std::vector<Driver_Class>& classes) {
+void QZ_Host::start(const std::vector<Driver_Class>& classes, bool select_first) {
     if (started_) return;
     started_ = true;
     classes_ = classes;
@@ -116,9 +118,9 @@ void QZ_Host::start(const std::vector<Driver_Class>& classes) {
                                         radio_item(d->name, CMD_DRIVER + n_drivers_));
         ++n_drivers_;
     }
-    if (n_drivers_ > 0)
-        command(CMD_DRIVER);
-    else
+    if (n_drivers_ > 0) {
+        if (select_first) command(CMD_DRIVER);
+    } else
         report(__LINE__, "WinMain", "No audio drivers found");
 }
 
@@ -127,7 +129,9 @@ bool QZ_Host::command(int id) {
         if (on_help) on_help(help_context);
         return true;
     }
-    if (!mutex_.try_lock_for(kMenuWait)) return false;
+    // Waiting against the system clock: ThreadSanitizer (gcc 12) does not see the
+    // steady-clock wait that try_lock_for makes, and would report every action.
+    if (!mutex_.try_lock_until(std::chrono::system_clock::now() + kMenuWait)) return false;
     run(id);
     mutex_.unlock();
     return true;
@@ -438,9 +442,21 @@ void QZ_Host::block() {
                 QZ_Rts::copyBuffer(QZ_Rts::Chan::of(it), &host_chan_);
             }
         }
+        float pl = peak_l_.load(std::memory_order_relaxed), pr = peak_r_.load(std::memory_order_relaxed);
+        for (int i = 0; i < n; ++i) {
+            pl = std::max(pl, std::fabs(mix_l[i]));
+            pr = std::max(pr, std::fabs(mix_r[i]));
+        }
+        peak_l_.store(pl, std::memory_order_relaxed);
+        peak_r_.store(pr, std::memory_order_relaxed);
         blocks_run_.fetch_add(1, std::memory_order_relaxed);
     }
     mutex_.unlock();
+}
+
+void QZ_Host::take_peaks(float* left, float* right) {
+    *left = peak_l_.exchange(0.0f, std::memory_order_relaxed);
+    *right = peak_r_.exchange(0.0f, std::memory_order_relaxed);
 }
 
 void QZ_Host::shutdown() {

@@ -77,7 +77,8 @@ public:
 
     // Builds the menus, sets up the driver classes, fills the driver table from
     // QZ_Rts_instances and selects driver 0 (or reports that there is none).
-    void start(const std::vector<Driver_Class>& classes);
+    // Without `select_first` no driver is started (a caller that picks one).
+    void start(const std::vector<Driver_Class>& classes, bool select_first = true);
     // The parent window handed to editors (null: editors stay closed).
     void set_effect_window(void* window) { effect_window_ = window; }
     // A menu command, under the host mutex (waited for up to 1000 ms). False when
@@ -119,6 +120,10 @@ public:
     // Blocks processed and skipped (mutex held) since start.
     std::uint64_t blocks_run() const { return blocks_run_.load(std::memory_order_relaxed); }
     std::uint64_t blocks_skipped() const { return blocks_skipped_.load(std::memory_order_relaxed); }
+
+    // The highest absolute sample of the left and right mix since the last call
+    // (a level meter's reading); resets them.
+    void take_peaks(float* left, float* right);
 
     // The mutex, so a test can hold it as a menu action would.
     std::timed_mutex& mutex() { return mutex_; }
@@ -167,4 +172,5 @@ private:
     void* effect_window_ = nullptr;
     bool started_ = false, shut_down_ = false;
     std::atomic<std::uint64_t> blocks_run_{0}, blocks_skipped_{0};
+    std::atomic<float> peak_l_{0.0f}, peak_r_{0.0f};
 };
