@@ -3,6 +3,7 @@
 // display connection and event loop on the caller's thread.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,8 @@ public:
     QZ_Dlg_Box_X11(const QZ_Dlg_Box_X11&) = delete;
     QZ_Dlg_Box_X11& operator=(const QZ_Dlg_Box_X11&) = delete;
 
+    // The window opens on first use and stays up (between a refused name and
+    // the next try, say) until the object goes.
     // Lets the user pick a file (listing the files `dlg`'s filter matches) or
     // type a name, starting from `proposed` and showing `notice`; none on cancel.
     std::optional<std::string> choose(QZ_Dlg_Kind kind, const std::string& proposed,
@@ -25,6 +28,10 @@ public:
     bool confirm_replace(const std::string& path);
 
 private:
+    struct Impl;
+    // Opens the window on first use; false when there is no display.
+    bool ready();
+    std::unique_ptr<Impl> impl_;
     std::string display_;
     unsigned long transient_for_;
     std::string title_;

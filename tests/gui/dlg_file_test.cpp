@@ -10,7 +10,17 @@
 #include <string>
 #include <vector>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <chrono>
+#include <thread>
+
 #include "gui/dlg_file.h"
+#include "gui/win_x11.h"
+#include "tests/gui/xvfb.h"
 
 namespace fs = std::filesystem;
 
@@ -307,4 +317,169 @@ TEST_F(DlgHelper, NoDisplayMeansNoDialog) {
     EXPECT_EQ(dlg.save(), nullptr);
     EXPECT_FALSE(fs::exists(log()));
     if (d) ::setenv("DISPLAY", saved.c_str(), 1);
+}
+
+// Our own dialog on an X server of its own, driven by synthetic keys as a
+// person at the keyboard would.
+class OwnDialog : public ::testing::Test {
+protected:
+    Display* keys = nullptr;
+    Temp_Dir dir;
+    void SetUp() override {
+        if (!gui_test::Xvfb_Server::available()) GTEST_SKIP() << "no Xvfb binary";
+        ASSERT_TRUE(gui_test::Xvfb_Server::get().running());
+        keys = XOpenDisplay(gui_test::Xvfb_Server::get().name().c_str());
+        ASSERT_NE(keys, nullptr);
+        int ev, er, maj, min;
+        if (!XTestQueryExtension(keys, &ev, &er, &maj, &min)) GTEST_SKIP() << "no XTEST on the server";
+    }
+    void TearDown() override {
+        if (keys) XCloseDisplay(keys);
+    }
+    // The dialog's window, once it is up (0 after 5 s without).
+    Window wait_for_dialog() {
+        for (int i = 0; i < 500; ++i) {
+            Window root = DefaultRootWindow(keys), r, p, *kids = nullptr;
+            unsigned n = 0;
+            Window found = 0;
+            if (XQueryTree(keys, root, &r, &p, &kids, &n)) {
+                for (unsigned k = 0; k < n && !found; ++k) {
+                    char* name = nullptr;
+                    XWindowAttributes a;
+                    if (XFetchName(keys, kids[k], &name) && name) {
+                        if (std::strcmp(name, "File preset") == 0 &&
+                            XGetWindowAttributes(keys, kids[k], &a) && a.map_state == IsViewable)
+                            found = kids[k];
+                        XFree(name);
+                    }
+                }
+                if (kids) XFree(kids);
+            }
+            if (found) return found;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return 0;
+    }
+    void press(KeySym sym, bool shift = false) {
+        const KeyCode code = XKeysymToKeycode(keys, sym);
+        const KeyCode sh = XKeysymToKeycode(keys, XK_Shift_L);
+        if (shift) XTestFakeKeyEvent(keys, sh, True, CurrentTime);
+        XTestFakeKeyEvent(keys, code, True, CurrentTime);
+        XTestFakeKeyEvent(keys, code, False, CurrentTime);
+        if (shift) XTestFakeKeyEvent(keys, sh, False, CurrentTime);
+        XFlush(keys);
+    }
+    void type(const std::string& s) {
+        for (char c : s) {
+            if (c == '/')
+                press(XK_slash);
+            else if (c == '.')
+                press(XK_period);
+            else if (c == '-')
+                press(XK_minus);
+            else if (c == '_')
+                press(XK_underscore, true);
+            else if (std::isupper(static_cast<unsigned char>(c)))
+                press(XK_a + (c - 'A'), true);
+            else if (std::islower(static_cast<unsigned char>(c)))
+                press(XK_a + (c - 'a'));
+            else if (std::isdigit(static_cast<unsigned char>(c)))
+                press(XK_0 + (c - '0'));
+        }
+    }
+    // Runs a dialog on this thread while another one types `script` into it.
+    const char* drive(QZ_Dlg_File& dlg, bool save, const std::function<void()>& script) {
+        bool seen = false;
+        std::thread driver([&] {
+            seen = wait_for_dialog() != 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // focus settles
+            if (seen) script();
+        });
+        const char* r = save ? dlg.save() : dlg.open();
+        driver.join();
+        EXPECT_TRUE(seen) << "the dialog never showed";
+        return r;
+    }
+};
+
+TEST_F(OwnDialog, TypingListingFoldersAndTheReplaceQuestionByKeyboard) {
+    fs::create_directory(dir.path / "sub");
+    const std::string a = dir.file("a.zelo", "a"), hidden = dir.file("0.txt", "x");
+    const std::string c = (dir.path / "sub" / "c.zelo").string();
+    std::ofstream(c) << "c";
+    QZ_Dlg_File dlg(nullptr, k_filter);
+    dlg.use(QZ_Dlg_File_X11::Helper::own);
+    dlg.display(gui_test::Xvfb_Server::get().name());
+
+    // A typed name without extension gets the preset extension.
+    const char* r = drive(dlg, true, [&] {
+        type(dir.file("mine"));
+        press(XK_Return);
+    });
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), dir.file("mine.zelo"));
+
+    // Escape cancels and keeps the last choice.
+    EXPECT_EQ(drive(dlg, false, [&] { press(XK_Escape); }), nullptr);
+    EXPECT_EQ(std::string(dlg.path()), dir.file("mine.zelo"));
+
+    // The listing: "..", the folder, then only the files the filter shows.
+    r = drive(dlg, false, [&] {
+        for (int i = 0; i < 3; ++i) press(XK_Down);
+        press(XK_Return);
+    });
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), a);
+
+    // Into the folder and pick from it.
+    r = drive(dlg, false, [&] {
+        press(XK_Down);
+        press(XK_Down);
+        press(XK_Return);
+        press(XK_Down);
+        press(XK_Down);
+        press(XK_Return);
+    });
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), c);
+
+    // Saving over it: Enter alone declines (back to the chooser), Tab to
+    // "Replace" and Enter confirms.
+    r = drive(dlg, true, [&] {
+        for (int i = 0; i < 8; ++i) press(XK_BackSpace);
+        type("c");
+        press(XK_Return);
+        press(XK_Return);
+        press(XK_Return);
+        press(XK_Tab);
+        press(XK_Return);
+    });
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), c);
+}
+
+TEST_F(OwnDialog, StaysAboveTheHostWindowThatHoldsTheEditor) {
+    // A host's toplevel window with an inner window, in which the editor shows.
+    const Window host = XCreateSimpleWindow(keys, DefaultRootWindow(keys), 20, 20, 300, 300, 0, 0, 0);
+    const Window inner = XCreateSimpleWindow(keys, host, 10, 10, 220, 250, 0, 0, 0);
+    XMapWindow(keys, inner);
+    XMapWindow(keys, host);
+    XSync(keys, False);
+    QZ_Win_X11 editor(200, 236, gui_test::Xvfb_Server::get().name().c_str());
+    ASSERT_EQ(editor.show(inner), inner);
+    QZ_Dlg_File dlg(&editor, k_filter);
+    dlg.use(QZ_Dlg_File_X11::Helper::own);
+    dlg.display(gui_test::Xvfb_Server::get().name());
+
+    Window transient = 0;
+    EXPECT_EQ(drive(dlg, false,
+                    [&] {
+                        XGetTransientForHint(keys, wait_for_dialog(), &transient);
+                        press(XK_Escape);
+                    }),
+              nullptr);
+    EXPECT_EQ(transient, host);
+    editor.show(0);
+    XDestroyWindow(keys, host);
+    XSync(keys, False);
 }
