@@ -271,8 +271,9 @@ TEST_F(DlgHelper, ZenityAsksWithFilterAndConfirmationAndItsAnswerIsCompleted) {
     EXPECT_NE(dlg.save(), nullptr);
     EXPECT_EQ(calls().size(), 1u);
 
-    // Failure (a status other than 0 or 1) gives none, as cancel does.
+    // Failure (a status other than 0 or 1) of the helper asked for gives none, as cancel does.
     ::unlink(log().c_str());
+    dlg.use(QZ_Dlg_File_X11::Helper::zenity);
     fake("zenity", {{5, work.file("song.zelo")}});
     EXPECT_EQ(dlg.open(), nullptr);
     c = calls();
@@ -542,4 +543,23 @@ TEST_F(OwnDialog, PickingWithTheMouse) {
     });
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(std::string(r), c);
+}
+
+TEST_F(OwnDialog, TakesOverWhenTheDesktopHelperCannotShowItself) {
+    Temp_Dir bin;
+    const std::string zenity = bin.file("zenity");
+    std::ofstream(zenity) << "#!/bin/sh\nexit 255\n";  // as when it cannot open the display
+    ::chmod(zenity.c_str(), 0755);
+    const char* p = std::getenv("PATH");
+    const std::string old_path = p ? p : "";
+    ::setenv("PATH", bin.path.c_str(), 1);
+    QZ_Dlg_File dlg(nullptr, k_filter);
+    dlg.display(gui_test::Xvfb_Server::get().name());
+    const char* r = drive(dlg, true, [&] {
+        type(dir.file("x"));
+        press(XK_Return);
+    });
+    ::setenv("PATH", old_path.c_str(), 1);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), dir.file("x.zelo"));
 }
