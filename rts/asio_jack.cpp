@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "rts/asio_list.h"
@@ -87,7 +88,7 @@ public:
         if (running_.load()) return ASE_OK;
         half_ = 0;
         position_.store(0);
-        running_.store(true, std::memory_order_release);
+        running_.store(true);
         if (jack_activate(client_) != 0) {
             running_.store(false);
             return ASE_HWMalfunction;
@@ -97,10 +98,11 @@ public:
     }
 
     ASIOError stop() override {
-        if (!running_.exchange(false)) return ASE_OK;
-        // Once deactivation returns, no process cycle of ours runs or will run.
-        if (!gone_.load()) jack_deactivate(client_);
-        cycles_.load(std::memory_order_acquire);
+        // Deactivation takes us out of the server's graph; a server that went
+        // away runs nothing anyway. Either way a cycle may still be inside our
+        // callback: wait for it, so nothing of ours runs once stop returns.
+        if (running_.exchange(false) && !gone_.load()) jack_deactivate(client_);
+        while (busy_.load(std::memory_order_acquire)) std::this_thread::yield();
         return ASE_OK;
     }
 
@@ -279,11 +281,14 @@ private:
     // the output ports. Allocates nothing, locks nothing.
     static int on_process(jack_nframes_t frames, void* arg) {
         Jack_Driver& d = *static_cast<Jack_Driver*>(arg);
+        // Marked busy before looking at running_, and stop clears running_
+        // before looking at busy_: one of the two sees the other.
+        d.busy_.store(true);
         const std::size_t bytes = frames * sizeof(float);
-        if (!d.running_.load(std::memory_order_acquire) || static_cast<std::int32_t>(frames) != d.block_) {
+        if (!d.running_.load() || static_cast<std::int32_t>(frames) != d.block_) {
             for (std::int32_t k = 0; k < d.outputs_; ++k)
                 std::memset(jack_port_get_buffer(d.ports_[d.inputs_ + k], frames), 0, bytes);
-            d.cycles_.fetch_add(1, std::memory_order_release);
+            d.busy_.store(false, std::memory_order_release);
             return 0;
         }
         const int h = d.half_;
@@ -308,7 +313,7 @@ private:
         for (jack_port_t* p : d.idle_) std::memset(jack_port_get_buffer(p, frames), 0, bytes);
         d.position_.store(position + frames, std::memory_order_relaxed);
         d.half_ = h ^ 1;
-        d.cycles_.fetch_add(1, std::memory_order_release);
+        d.busy_.store(false, std::memory_order_release);
         return 0;
     }
 
@@ -365,8 +370,8 @@ private:
 
     std::atomic<Message_Fn> message_{nullptr};
     std::atomic<Rate_Fn> rate_changed_{nullptr};
-    std::atomic<bool> running_{false}, gone_{false};
-    std::atomic<std::uint64_t> position_{0}, stamp_{0}, cycles_{0};
+    std::atomic<bool> running_{false}, gone_{false}, busy_{false};
+    std::atomic<std::uint64_t> position_{0}, stamp_{0};
     std::atomic<std::uint32_t> xruns_{0};
     char error_[124] = "";
 };

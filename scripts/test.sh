@@ -19,7 +19,7 @@ echo "== tsan: threaded tests"
 # The tests that drive objects from two threads at once (engine option changes
 # during passes, painting from two threads, host parameters during processing).
 cmake --preset tsan > /dev/null
-cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation 2>/dev/null ||
+cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation rts_jack_tests 2>/dev/null ||
   cmake --build build/tsan -j"$JOBS"
 (cd build/tsan && ctest --output-on-failure -j"$JOBS" --timeout 300 -R "Thread|ParametersFromASecondThread")
 
