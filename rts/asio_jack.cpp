@@ -1,10 +1,12 @@
 #include "rts/asio_jack.h"
 
 #include <jack/jack.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -18,6 +20,14 @@ namespace {
 constexpr std::int32_t kMaxChannels = 32;
 constexpr std::int32_t kMinChannels = 2;
 constexpr std::int32_t kNoInterface = static_cast<std::int32_t>(0x80004002u);
+
+std::atomic<std::uint64_t> g_worst_cycle_ns{0};
+
+std::uint64_t now_ns() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<std::uint64_t>(t.tv_sec) * 1000000000u + static_cast<std::uint64_t>(t.tv_nsec);
+}
 
 using Message_Fn = std::int32_t (*)(std::int32_t, std::int32_t, void*, double*);
 using Rate_Fn = void (*)(ASIOSampleRate);
@@ -47,7 +57,11 @@ public:
     ASIOBool init(void*) override {
         if (client_) return ASIOTrue;
         jack_status_t status{};
-        client_ = jack_client_open("zelo", JackNoStartServer, &status);
+        // JACK names a client's socket after the client alone, so clients of
+        // one name on different servers disturb each other: ZELO_JACK_CLIENT
+        // gives a process a name of its own.
+        const char* client = std::getenv("ZELO_JACK_CLIENT");
+        client_ = jack_client_open(client && *client ? client : "zelo", JackNoStartServer, &status);
         if (!client_) {
             std::snprintf(error_, sizeof error_, "Cannot connect to the JACK server (status 0x%x)",
                           static_cast<unsigned>(status));
@@ -284,6 +298,7 @@ private:
         // Marked busy before looking at running_, and stop clears running_
         // before looking at busy_: one of the two sees the other.
         d.busy_.store(true);
+        const std::uint64_t began = now_ns();
         const std::size_t bytes = frames * sizeof(float);
         if (!d.running_.load() || static_cast<std::int32_t>(frames) != d.block_) {
             for (std::int32_t k = 0; k < d.outputs_; ++k)
@@ -313,6 +328,9 @@ private:
         for (jack_port_t* p : d.idle_) std::memset(jack_port_get_buffer(p, frames), 0, bytes);
         d.position_.store(position + frames, std::memory_order_relaxed);
         d.half_ = h ^ 1;
+        const std::uint64_t took = now_ns() - began;
+        if (took > g_worst_cycle_ns.load(std::memory_order_relaxed))
+            g_worst_cycle_ns.store(took, std::memory_order_relaxed);
         d.busy_.store(false, std::memory_order_release);
         return 0;
     }
@@ -389,6 +407,8 @@ public:
 }  // namespace
 
 IASIO* QZ_asio_jack_create() { return new Jack_Driver; }
+
+std::uint64_t QZ_asio_jack_take_worst_cycle_ns() { return g_worst_cycle_ns.exchange(0); }
 
 QZ_Asio_Source* QZ_asio_platform_source() {
     static Builtin_Source source;

@@ -8,6 +8,8 @@
 
 #include "rts/asio_driver.h"
 #include "rts/asio_list.h"
+#include "rts/drivers.h"
+#include "rts/wave.h"
 #include "tests/rts/asio_sim.h"
 
 namespace {
@@ -176,6 +178,18 @@ TEST_F(Asio, ClassListsOneInstancePerDriverUnderItsCutName) {
     EXPECT_EQ(first->exit(), QZ_OK);
     EXPECT_EQ(QZ_Rts_Asio::active(), nullptr);
     QZ_Rts_Asio::classExit();
+    EXPECT_EQ(QZ_Rts::instanceAt(0), nullptr);
+}
+
+TEST_F(Asio, AsioDriversAreListedBeforeTheWaveDevice) {
+    source.drivers = {Sim_Config{"One"}, Sim_Config{"Two"}};
+    ASSERT_EQ(QZ_Rts_classInitAll(&count_block), QZ_OK);
+    ASSERT_NE(QZ_Rts::instanceAt(2), nullptr);
+    EXPECT_STREQ(QZ_Rts::instanceAt(0)->name, "One");
+    EXPECT_STREQ(QZ_Rts::instanceAt(1)->name, "Two");
+    EXPECT_STREQ(QZ_Rts::instanceAt(2)->name, QZ_wave_platform_name());
+    EXPECT_EQ(QZ_Rts::instanceAt(3), nullptr);
+    QZ_Rts_classExitAll();
     EXPECT_EQ(QZ_Rts::instanceAt(0), nullptr);
 }
 

@@ -36,15 +36,20 @@ public:
     }
 
     // Starts jackd and waits until it takes clients. Empty on success, else why not.
-    std::string start(int rate = 48000, int period = 64, bool realtime = false) {
+    //
+    // JACK keeps a small table of servers and frees the entry of one that was
+    // killed only when a server of the same name starts again: a test that
+    // kills its server passes a fixed `name`, so repeated runs reuse one entry.
+    std::string start(int rate = 48000, int period = 64, bool realtime = false, const std::string& name = {}) {
         const std::string jackd = find_jackd();
         if (jackd.empty()) return "jackd not found in PATH";
         static int serial = 0;
-        name_ = "zelo-test-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
+        name_ = !name.empty() ? name : "zelo-test-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
         log_ = "/tmp/" + name_ + ".log";
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
         setenv("JACK_NO_START_SERVER", "1", 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+        setenv("ZELO_JACK_CLIENT", client("zelo").c_str(), 1);
         // -S: every client of a cycle finishes before the next, so a late
         // cycle counts as an xrun but never reorders or drops data.
         std::vector<std::string> args = {jackd, "-S", "-n", name_};
@@ -74,7 +79,7 @@ public:
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         while (std::chrono::steady_clock::now() < until) {
             jack_status_t status{};
-            if (jack_client_t* c = jack_client_open("probe", JackNoStartServer, &status)) {
+            if (jack_client_t* c = jack_client_open(client("probe").c_str(), JackNoStartServer, &status)) {
                 jack_client_close(c);
                 return {};
             }
@@ -99,6 +104,10 @@ public:
         }
         pid_ = 0;
     }
+
+    // A client name of this process's own: JACK names a client's socket after
+    // the client alone, so equal names of two test programs would collide.
+    static std::string client(const char* base) { return std::string(base) + "-" + std::to_string(getpid()); }
 
     bool running() const { return pid_ != 0; }
     const std::string& name() const { return name_; }

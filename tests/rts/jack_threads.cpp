@@ -131,7 +131,8 @@ void copy_block() {
     g_locks_last.store(g_sound_locks.load());
 }
 
-double sine(std::size_t n) { return 0.5 * std::sin(2.0 * M_PI * 441.0 * static_cast<double>(n) / kRate); }
+// A frequency whose samples do not repeat within the recording.
+double sine(std::size_t n) { return 0.5 * std::sin(2.0 * M_PI * 440.3 * static_cast<double>(n) / kRate); }
 
 // A client with one port: a feeder sends the sine, a recorder keeps what it hears.
 struct Probe {
@@ -141,10 +142,11 @@ struct Probe {
     std::vector<float> samples = std::vector<float>(kCapacity);
     std::atomic<std::size_t> frames{0};
     std::atomic<bool> armed{false};
+    jack_nframes_t start = 0;  // server frame time of the first sample kept
 
     explicit Probe(bool feed) : feeder(feed) {
         jack_status_t status{};
-        client = jack_client_open(feed ? "feeder" : "recorder", JackNoStartServer, &status);
+        client = jack_client_open(Jack_Server::client(feed ? "feeder" : "recorder").c_str(), JackNoStartServer, &status);
         if (!client) return;
         port = jack_port_register(client, feed ? "out" : "in", JACK_DEFAULT_AUDIO_TYPE,
                                   feed ? JackPortIsOutput : JackPortIsInput, 0);
@@ -158,6 +160,7 @@ struct Probe {
         Probe& p = *static_cast<Probe*>(arg);
         float* buf = static_cast<float*>(jack_port_get_buffer(p.port, n));
         const std::size_t at = p.frames.load(std::memory_order_relaxed);
+        if (at == 0) p.start = jack_last_frame_time(p.client);
         QZ_UNTRACKED_BEGIN();
         if (!p.armed.load() || at + n > kCapacity) {
             if (p.feeder) std::fill(buf, buf + n, 0.0f);
@@ -190,14 +193,16 @@ protected:
     Jack_Server server;
     QZ_message_box_fn old_box = nullptr;
     static inline int boxes = 0;
-    static int count_box(const char*, const char*) {
+    static int count_box(const char* text, const char*) {
+        std::fprintf(stderr, "box: %s (%s)\n", text, QZ_asio_driver_info().errorMessage);
         ++boxes;
         return QZ_IDOK;
     }
 
     void SetUp() override {
         if (Jack_Server::find_jackd().empty()) GTEST_SKIP() << "jackd is not installed (Debian package jackd2)";
-        const std::string why = server.start(kRate, kPeriod);
+        const bool kills = std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()).find("GoingAway") != std::string::npos;
+        const std::string why = server.start(kRate, kPeriod, false, kills ? "zelo-test-killed" : "");
         ASSERT_TRUE(why.empty()) << why;
         old_box = QZ_set_message_box(&count_box);
         boxes = 0;
@@ -220,7 +225,7 @@ protected:
 TEST_F(JackThreads, SineThroughTheDriverArrivesIntact) {
     QZ_Rts_Asio* d = jack_driver();
     ASSERT_NE(d, nullptr) << "the JACK driver is listed";
-    ASSERT_EQ(d->init(), QZ_OK);
+    ASSERT_EQ(d->init(), QZ_OK) << server.log();
     // The server's rate is the only one; its period is the block.
     ASSERT_EQ(d->modes.count, 1);
     QZ_Rts::Mode* m = QZ_Rts::modeAt(d->modes, 0);
@@ -237,8 +242,9 @@ TEST_F(JackThreads, SineThroughTheDriverArrivesIntact) {
     ASSERT_EQ(d->outputs.count, 2);
     Probe feeder(true), recorder(false);
     ASSERT_TRUE(feeder.client && recorder.client);
-    ASSERT_EQ(jack_connect(feeder.client, jack_port_name(feeder.port), "zelo:in_1"), 0);
-    ASSERT_EQ(jack_connect(recorder.client, "zelo:out_1", jack_port_name(recorder.port)), 0);
+    const std::string ours = Jack_Server::client("zelo");
+    ASSERT_EQ(jack_connect(feeder.client, jack_port_name(feeder.port), (ours + ":in_1").c_str()), 0);
+    ASSERT_EQ(jack_connect(recorder.client, (ours + ":out_1").c_str(), jack_port_name(recorder.port)), 0);
     feeder.armed = true;
     recorder.armed = true;
     EXPECT_TRUE(wait_for([&] { return recorder.frames.load() >= kCapacity / 4; }, 10000));
@@ -251,23 +257,30 @@ TEST_F(JackThreads, SineThroughTheDriverArrivesIntact) {
     EXPECT_EQ(g_blocks.load(), after) << "no block after free";
     EXPECT_GT(blocks, 100);
 
-    // Every recorded sample after the first sound is the sine at one fixed
-    // delay behind the feeder: nothing lost, repeated or altered.
+    // Every recorded sample after the first sound is the sine the feeder sent
+    // at one fixed delay: nothing lost, repeated or altered. Positions are
+    // compared on the server's frame clock.
     const std::size_t got = recorder.frames.load(std::memory_order_acquire);
     const std::size_t sent = feeder.frames.load(std::memory_order_acquire);
     std::size_t first = 0;
     while (first < got && recorder.samples[first] == 0.0f) ++first;
     ASSERT_LT(first + kRate / 4, got) << "the sine never arrived";
-    // The feeder's first sample is 0, so the first sound is its sample 1.
+    const long shift = static_cast<long>(recorder.start) - static_cast<long>(feeder.start);  // recorder index 0 in feeder indices
     long delay = -1;
-    for (std::size_t k = 1; k < sent && delay < 0; ++k)
-        if (feeder.samples[k] == recorder.samples[first]) delay = static_cast<long>(first) - static_cast<long>(k);
+    for (long k = 0; k < static_cast<long>(sent) && delay < 0; ++k)
+        if (feeder.samples[k] == recorder.samples[first]) delay = static_cast<long>(first) + shift - k;
     ASSERT_GE(delay, 0);
-    std::size_t bad = 0;
-    for (std::size_t i = first; i < got && i - delay < sent; ++i)
-        if (recorder.samples[i] != feeder.samples[i - delay]) ++bad;
+    std::size_t bad = 0, compared = 0;
+    for (std::size_t i = first; i < got; ++i) {
+        const long k = static_cast<long>(i) + shift - delay;
+        if (k < 0 || k >= static_cast<long>(sent)) continue;
+        ++compared;
+        if (recorder.samples[i] != feeder.samples[k]) ++bad;
+    }
+    EXPECT_GT(compared, static_cast<std::size_t>(kRate / 4));
     EXPECT_EQ(bad, 0u) << "delay " << delay;
-    EXPECT_EQ(delay % kPeriod, 0) << "the path shifts samples within a block: delay " << delay;
+    // Feeder, driver and recorder run in graph order within each cycle.
+    EXPECT_EQ(delay, 0);
     EXPECT_EQ(d->exit(), QZ_OK);
     EXPECT_EQ(boxes, 0);
 }
@@ -275,7 +288,7 @@ TEST_F(JackThreads, SineThroughTheDriverArrivesIntact) {
 TEST_F(JackThreads, SoundThreadNeitherAllocatesNorLocks) {
     QZ_Rts_Asio* d = jack_driver();
     ASSERT_NE(d, nullptr);
-    ASSERT_EQ(d->init(), QZ_OK);
+    ASSERT_EQ(d->init(), QZ_OK) << server.log();
     ASSERT_EQ(d->mode(QZ_Rts::modeAt(d->modes, 0)), QZ_OK);
     ASSERT_TRUE(wait_for([] { return g_blocks.load() > 200; }, 10000));
     d->free();
@@ -290,7 +303,7 @@ TEST_F(JackThreads, SoundThreadNeitherAllocatesNorLocks) {
 TEST_F(JackThreads, ServerGoingAwayMidRunLeavesTheProcessAlive) {
     QZ_Rts_Asio* d = jack_driver();
     ASSERT_NE(d, nullptr);
-    ASSERT_EQ(d->init(), QZ_OK);
+    ASSERT_EQ(d->init(), QZ_OK) << server.log();
     ASSERT_EQ(d->mode(QZ_Rts::modeAt(d->modes, 0)), QZ_OK);
     ASSERT_TRUE(wait_for([] { return g_blocks.load() > 20; }, 10000));
     const std::uint32_t resets = QZ_Rts_Asio::resetRequests();
@@ -309,3 +322,7 @@ TEST_F(JackThreads, ServerGoingAwayMidRunLeavesTheProcessAlive) {
 }
 
 }  // namespace
+
+// libjack opens its metadata database (Berkeley DB) once per process and keeps
+// what that allocates; LeakSanitizer reads this list under AddressSanitizer.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libdb-5.3.so\nleak:libjack.so\n"; }
