@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "gui/dlg_file.h"
+#include "gui/win_x11.h"
 #include "tests/gui/xvfb.h"
 
 namespace fs = std::filesystem;
@@ -455,4 +456,30 @@ TEST_F(OwnDialog, TypingListingFoldersAndTheReplaceQuestionByKeyboard) {
     });
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(std::string(r), c);
+}
+
+TEST_F(OwnDialog, StaysAboveTheHostWindowThatHoldsTheEditor) {
+    // A host's toplevel window with an inner window, in which the editor shows.
+    const Window host = XCreateSimpleWindow(keys, DefaultRootWindow(keys), 20, 20, 300, 300, 0, 0, 0);
+    const Window inner = XCreateSimpleWindow(keys, host, 10, 10, 220, 250, 0, 0, 0);
+    XMapWindow(keys, inner);
+    XMapWindow(keys, host);
+    XSync(keys, False);
+    QZ_Win_X11 editor(200, 236, gui_test::Xvfb_Server::get().name().c_str());
+    ASSERT_EQ(editor.show(inner), inner);
+    QZ_Dlg_File dlg(&editor, k_filter);
+    dlg.use(QZ_Dlg_File_X11::Helper::own);
+    dlg.display(gui_test::Xvfb_Server::get().name());
+
+    Window transient = 0;
+    EXPECT_EQ(drive(dlg, false,
+                    [&] {
+                        XGetTransientForHint(keys, wait_for_dialog(), &transient);
+                        press(XK_Escape);
+                    }),
+              nullptr);
+    EXPECT_EQ(transient, host);
+    editor.show(0);
+    XDestroyWindow(keys, host);
+    XSync(keys, False);
 }
