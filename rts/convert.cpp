@@ -22,7 +22,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) || defined(__i386__)
+// AVX loops only where 32-byte stack slots are sure to be aligned (not the
+// 32-bit Windows build).
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
 // GCC 12 warns inside its own AVX-512 header (its "undefined" register values).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
