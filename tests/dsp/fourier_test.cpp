@@ -403,7 +403,7 @@ TEST(FourierNoisegate, InternalBuffersResizedByHandleStopThePass) {
                 QZ_Fourier_Transform::m_w(t, QZ_EMPTY).as_word()));
             inner.push_back(QZ_handle_of(t->history()));
         }
-        for (QZ_Buffer_ref* r : {&x.g->half1, &x.g->half2, &x.g->gain, &x.g->delayed})
+        for (QZ_Buffer_ref* r : {&x.g->half1, &x.g->half2, &x.g->gain})
             inner.push_back(r->handle);
         inner.push_back(static_cast<QZ_handle>(opt_int("%o -w", x.gate)));
         if (which == static_cast<int>(inner.size())) break;

@@ -107,8 +107,10 @@ TEST(LibraryThreads, NumberOptionsAgainstClockChangesDuringPasses) {
         --running;
     });
     std::thread clocks([&] {
-        for (int r = 0; r < rounds; ++r)
+        for (int r = 0; r < rounds; ++r) {
             for (QZ_handle e : all) spcpp("QZ_Effect %o -clock %i", e, r % 2 ? 44100 : 48000);
+            spcpp("%o -d %f", dist, 0.5 + 0.125 * (r % 2));  // bounds from the softness -s writes
+        }
         --running;
     });
     int passes = 0;
