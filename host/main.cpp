@@ -12,14 +12,17 @@ namespace {
 void usage() {
     std::puts(
         "usage: zelo [MODE] [ARGS]\n"
-        "  response [--set NAME=VALUE]... [--rate HZ] [--plugin PATH]\n"
-        "                     the effect's gain at a ladder of frequencies\n"
-        "  render [IN.wav] [-o OUT.wav] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]\n"
-        "                     run a sound file (or a built-in sweep) through the effect\n"
+        "  response [--set NAME=VALUE]... [--rate HZ] [--plugin PATH] [--plot FILE.png]\n"
+        "                     the effect's gain at a ladder of frequencies; --plot draws\n"
+        "                     the measured curve over the analogue first-order low-pass\n"
+        "  render [IN] [-o OUT] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]\n"
+        "                     run a sound file (or a built-in sweep) through the effect;\n"
+        "                     OUT is .wav (default zelo-out.wav), .flac, .aiff, .ogg, .au or .caf\n"
         "  cmd [COMMAND...]   run toolkit commands (from the arguments, or standard input)\n"
         "  cmd --demo         run a built-in command script\n"
         "The effect is the one built into this program, or any VST 2.4 plug-in given\n"
-        "by --plugin. NAME is a parameter name (State, Frequency), VALUE 0..1.\n"
+        "by --plugin. NAME is a parameter's full name or the short name hosts show\n"
+        "(Frequency or Frequen, any case), VALUE 0..1.\n"
         "With no mode, runs `response`.");
 }
 }  // namespace
