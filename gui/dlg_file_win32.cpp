@@ -1,6 +1,7 @@
 // The file dialog on Windows: the system's common open and save dialogs.
-#include <commdlg.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commdlg.h>
 
 #include <cstring>
 #include <new>

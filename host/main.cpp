@@ -7,6 +7,10 @@
 
 #include "host/cli_cmd.h"
 #include "host/cli_render.h"
+#if ZELO_HOST_HAS_LIVE
+#include "host/cli_drivers.h"
+#include "host/host_front.h"
+#endif
 
 namespace {
 void usage() {
@@ -18,6 +22,12 @@ void usage() {
         "  render [IN] [-o OUT] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]\n"
         "                     run a sound file (or a built-in sweep) through the effect;\n"
         "                     OUT is .wav (default zelo-out.wav), .flac, .aiff, .ogg, .au or .caf\n"
+        "  host               the host window: instances of the effect on a sound driver,\n"
+        "                     chosen from its menus (needs an X display)\n"
+        "  run --driver NAME [--mode N] [--instances K] [--seconds S]\n"
+        "                     the same without a window, with a level line; NAME is a\n"
+        "                     driver's name or the start of one, any case (run --list)\n"
+        "  drivers            every sound driver with its modes and channels\n"
         "  cmd [COMMAND...]   run toolkit commands (from the arguments, or standard input)\n"
         "  cmd --demo         run a built-in command script\n"
         "The effect is the one built into this program, or any VST 2.4 plug-in given\n"
@@ -35,6 +45,11 @@ int main(int argc, char** argv) {
     if (mode == "cmd") return zelo_cmd_main(args);
     if (mode == "render") return zelo_render_main(args);
     if (mode == "response") return zelo_response_main(args);
+#if ZELO_HOST_HAS_LIVE
+    if (mode == "host") return zelo_host_main(args);
+    if (mode == "run") return zelo_run_main(args);
+    if (mode == "drivers") return zelo_drivers_main(args);
+#endif
     if (mode == "-h" || mode == "--help" || mode == "help") {
         usage();
         return 0;
