@@ -2,17 +2,62 @@
 // connection of its own, and a thread of its own handles the frame's events, so
 // the panel answers the mouse and repaints however rarely the host idles it.
 #include <atomic>
+#include <mutex>
 #include <thread>
 
+#include "core/error.h"
+#include "gui/msgbox_x11.h"
 #include "gui/win_x11.h"
 #include "plugin/editor.h"
 #include "plugin/main_vst.h"
+
+namespace {
+
+// While an editor is open, messages also appear in a box of our own on its
+// display (standard error keeps them too). A box installed by someone else
+// (a program with its own display, a test) is left in place.
+std::mutex g_box_mutex;
+int g_box_users = 0;
+bool g_box_ours = false;
+unsigned long g_box_above = 0;  // the host window of the editor opened last
+
+int editor_box(const char* text, const char* caption) {
+    QZ_platform_message_box(text, caption);
+    unsigned long above = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_box_mutex);
+        above = g_box_above;
+    }
+    QZ_x11_message_box(nullptr, above, text, caption);
+    return QZ_IDOK;
+}
+
+void use_box(unsigned long above) {
+    std::lock_guard<std::mutex> lock(g_box_mutex);
+    g_box_above = above;
+    if (g_box_users++ == 0) {
+        QZ_message_box_fn before = QZ_set_message_box(&editor_box);
+        g_box_ours = before == nullptr;
+        if (!g_box_ours) QZ_set_message_box(before);
+    }
+}
+
+void release_box() {
+    std::lock_guard<std::mutex> lock(g_box_mutex);
+    if (--g_box_users == 0 && g_box_ours) {
+        QZ_set_message_box(nullptr);
+        g_box_ours = false;
+    }
+}
+
+}  // namespace
 
 struct QZ_Main_Vst_Editor::Frame {
     Frame(std::int32_t w, std::int32_t h) : win(w, h) {}
     QZ_Win_X11 win;
     std::thread pump;
     std::atomic<bool> stop{false};
+    bool box = false;  // counted among the users of the message box
 
     void start() {
         if (pump.joinable()) return;
@@ -54,6 +99,8 @@ bool QZ_Main_Vst_Editor::open(void* ptr) {
     frame->win.resize_parent(plugin->editor_width, plugin->editor_height);
     plugin->attach(&frame->win);
     frame->win.redraw({0, 0, plugin->editor_width, plugin->editor_height});
+    if (!frame->box) use_box(parent);
+    frame->box = true;
     frame->start();
     return true;
 }
@@ -64,6 +111,8 @@ void QZ_Main_Vst_Editor::close() {
     if (systemWindow) plugin->detach();
     frame->win.show(0);
     systemWindow = nullptr;
+    if (frame->box) release_box();
+    frame->box = false;
 }
 
 void QZ_Main_Vst_Editor::idle() {

@@ -3,13 +3,18 @@
 // a window's pointer handling as a user presses them.
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +31,7 @@
 #include "host/vsthost/vsthost.h"
 #include "plugin/main_vst.h"
 #include "plugin/preset.h"
+#include "tests/gui/xvfb.h"
 
 namespace fs = std::filesystem;
 using zelo::vsthost::Module;
@@ -61,6 +67,29 @@ Bytes preset(std::uint32_t state, float freq) {
     for (std::uint32_t w : {state, f})
         for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(w >> (8 * i)));
     return b;
+}
+
+// Whether the load button shows pressed (a load still under way).
+bool button_pressed(QZ_Main_Vst* vst) {
+    auto* b = QZ_object_as<QZ_Wid_Butt>(vst->widgets[QZ_Application::W_LOAD_BUTTON]);
+    return b && b->state;
+}
+
+// Whether a top-level window of that name is shown.
+bool window_named(Display* d, const char* wanted) {
+    Window r, p, *kids = nullptr;
+    unsigned n = 0;
+    bool found = false;
+    XQueryTree(d, DefaultRootWindow(d), &r, &p, &kids, &n);
+    for (unsigned k = 0; k < n && !found; ++k) {
+        char* name = nullptr;
+        XWindowAttributes a;
+        found = XFetchName(d, kids[k], &name) && name && std::string(name) == wanted &&
+                XGetWindowAttributes(d, kids[k], &a) && a.map_state == IsViewable;
+        if (name) XFree(name);
+    }
+    if (kids) XFree(kids);
+    return found;
 }
 
 class Presets : public ::testing::Test {
@@ -345,4 +374,110 @@ TEST(PresetFormat, DecodingNeedsTheExactLengthAndHeader) {
     ASSERT_EQ(QZ_preset_decode(b, L + 8, &out), nullptr);
     EXPECT_EQ(out.state, 1);
     EXPECT_EQ(out.frequency, 1500.0f);
+}
+
+// With the editor open on a display and nobody else taking message boxes, a
+// failed load shows a window of the editor's own captioned "Error" (and the
+// text on standard error); Enter closes it and the editor goes on.
+TEST(PresetMessages, AWindowOfOurOwnWhileTheEditorIsOpen) {
+    auto& xvfb = gui_test::Xvfb_Server::get();
+    if (!xvfb.available()) GTEST_SKIP() << "no Xvfb";
+    ASSERT_TRUE(xvfb.running());
+    setenv("DISPLAY", xvfb.name().c_str(), 1);
+    setenv("ZELO_VST_TRACE", "0", 1);
+    Display* d = XOpenDisplay(xvfb.name().c_str());
+    ASSERT_NE(d, nullptr);
+    const Window parent = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 300, 300, 0, 0, 0);
+    XMapWindow(d, parent);
+    XSync(d, False);
+    auto self = Module::self();
+    ASSERT_TRUE(self);
+    auto plugin = Plugin::create(*self);
+    ASSERT_TRUE(plugin);
+
+    const fs::path bad = fs::temp_directory_path() / ("zelo-bad-" + std::to_string(::getpid()) + ".zelo");
+    write_bytes(bad, Bytes(kHeader.size() + 8, 'x'));
+    QZ_Dlg_File_Script script;
+    script.choose = [&](QZ_Dlg_Kind, const std::string&, const std::string& notice) -> std::optional<std::string> {
+        if (!notice.empty()) return std::nullopt;
+        return bad.string();
+    };
+    QZ_Dlg_File_Base::script(&script);
+    ASSERT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(parent)), 1);
+    Window child = 0;
+    {
+        Window r, p, *kids = nullptr;
+        unsigned n = 0;
+        XQueryTree(d, parent, &r, &p, &kids, &n);
+        if (n == 1) child = kids[0];
+        if (kids) XFree(kids);
+    }
+    ASSERT_NE(child, 0u);
+    testing::internal::CaptureStderr();
+    // A click on LOAD, delivered to the editor's own event thread.
+    for (int type : {ButtonPress, ButtonRelease}) {
+        XEvent e{};
+        e.xbutton.type = type;
+        e.xbutton.window = child;
+        e.xbutton.x = 24 + 20;
+        e.xbutton.y = 184 + 12;
+        e.xbutton.button = Button1;
+        e.xbutton.same_screen = True;
+        XSendEvent(d, child, False, 0, &e);
+    }
+    XFlush(d);
+    // The box: a top-level window captioned "Error" with something drawn in it.
+    Window box = 0;
+    for (int i = 0; i < 300 && !box; ++i) {
+        Window r, p, *kids = nullptr;
+        unsigned n = 0;
+        XQueryTree(d, DefaultRootWindow(d), &r, &p, &kids, &n);
+        for (unsigned k = 0; k < n && !box; ++k) {
+            char* name = nullptr;
+            XWindowAttributes a;
+            if (XFetchName(d, kids[k], &name) && name && std::string(name) == "Error" &&
+                XGetWindowAttributes(d, kids[k], &a) && a.map_state == IsViewable)
+                box = kids[k];
+            if (name) XFree(name);
+        }
+        if (kids) XFree(kids);
+        if (!box) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_NE(box, 0u);
+    int bright = 0;
+    for (int i = 0; i < 100 && bright == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        XWindowAttributes a;
+        XGetWindowAttributes(d, box, &a);
+        if (XImage* img = XGetImage(d, box, 0, 0, static_cast<unsigned>(a.width), static_cast<unsigned>(a.height),
+                                    AllPlanes, ZPixmap)) {
+            for (int y = 0; y < a.height; ++y)
+                for (int x = 0; x < a.width; ++x) bright += (XGetPixel(img, x, y) & 0xFF) > 0xC0;
+            XDestroyImage(img);
+        }
+    }
+    EXPECT_GT(bright, 20);  // the message's letters
+    XEvent k{};
+    k.xkey.type = KeyPress;
+    k.xkey.window = box;
+    k.xkey.keycode = XKeysymToKeycode(d, XK_Return);
+    k.xkey.same_screen = True;
+    XSendEvent(d, box, False, 0, &k);
+    XFlush(d);
+    bool gone = false;
+    for (int i = 0; i < 300 && !gone; ++i) {
+        XSync(d, False);
+        auto* vst = dynamic_cast<QZ_Main_Vst*>(static_cast<AudioEffect*>(plugin->effect()->object));
+        gone = !button_pressed(vst) && !window_named(d, "Error");
+        if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(gone);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Wrong header in preset file."), std::string::npos) << err;
+    plugin->dispatch(effEditClose);
+    QZ_Dlg_File_Base::script(nullptr);
+    plugin->close();
+    fs::remove(bad);
+    XDestroyWindow(d, parent);
+    XCloseDisplay(d);
 }
