@@ -599,6 +599,7 @@ int zelo_host_main(const std::vector<std::string>& args) {
         front.set_title(host.effect_name());
         front.size(w, h);
         front.show();
+        QZ_initall();
         std::printf("zelo host: window 0x%lx, effect window 0x%lx, drivers:", front.main_window(),
                     front.effect_window());
         for (int i = 0; i < host.driver_count(); ++i) std::printf(" \"%s\"", host.driver(i)->name);
