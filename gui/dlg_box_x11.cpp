@@ -349,7 +349,9 @@ struct QZ_Dlg_Box_X11::Impl {
             fill(pic, {LIST.right - 5, t, LIST.right - 2, std::max(b, t + 4)}, C_EDGE);
         }
 
-        text(pic, NOTICE, notice.substr(0, notice.find('\n')), C_NOTICE);
+        std::string line = notice;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        text(pic, NOTICE, line, C_NOTICE);
         text(pic, NAME_LABEL, "File name:", C_DIM);
         fill(pic, NAME, C_WELL);
         outline(pic, NAME, focus == AT_NAME ? C_ACCENT : C_EDGE);

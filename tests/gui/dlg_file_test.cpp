@@ -92,6 +92,19 @@ TEST(DlgFile, OpenRefusesMissingFilesAndCancelKeepsTheLastChoice) {
     EXPECT_NE(s.notices[1].find("File not found"), std::string::npos) << s.notices[1];
     EXPECT_NE(s.notices[2].find("Folder not found"), std::string::npos) << s.notices[2];
 
+    // Typed without its extension, the preset is found; a file that really has
+    // no extension opens under its own name.
+    const std::string plain = dir.file("README", "r");
+    s.answers = {dir.file("a"), plain};
+    r = dlg.open();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), good);
+    r = dlg.open();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), plain);
+    s.answers = {good};
+    ASSERT_NE(dlg.open(), nullptr);
+
     // A folder is not a file to open.
     s.answers = {dir.path.string(), std::nullopt};
     EXPECT_EQ(dlg.open(), nullptr);
