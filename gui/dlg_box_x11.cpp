@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cctype>
@@ -271,11 +272,19 @@ struct QZ_Dlg_Box_X11::Impl {
 
         XMapRaised(dpy, win);
         // Keys go to the dialog while it is up, also on displays without a window manager.
-        for (XEvent e;;) {
-            XWindowEvent(dpy, win, StructureNotifyMask, &e);
-            if (e.type == MapNotify) break;
+        // Focus needs the window mapped; a window manager that holds it back
+        // for long leaves the focus to the user.
+        XFlush(dpy);
+        bool mapped = false;
+        for (int waited = 0; !mapped && waited < 2000; waited += 10) {
+            XEvent e;
+            while (!mapped && XCheckTypedWindowEvent(dpy, win, MapNotify, &e)) mapped = true;
+            if (!mapped) {
+                pollfd pfd{ConnectionNumber(dpy), POLLIN, 0};
+                ::poll(&pfd, 1, 10);
+            }
         }
-        XSetInputFocus(dpy, win, RevertToParent, CurrentTime);
+        if (mapped) XSetInputFocus(dpy, win, RevertToParent, CurrentTime);
         return true;
     }
 
