@@ -295,11 +295,16 @@ void QZ_Application::show_button(int slot, bool pressed) {
 #endif
 }
 
+void QZ_Application::show_error(const char* message) {
+    QZ_message_box(message, "Error");
+    if (message_window) message_window(message, "Error", message_above);
+}
+
 void QZ_Application::savePreset() {
     show_button(W_SAVE_BUTTON, true);
     const char* path = dialog ? dialog->save() : nullptr;
     if (path) {
-        if (const char* message = QZ_preset_save(path, current_preset())) QZ_message_box(message, "Error");
+        if (const char* message = QZ_preset_save(path, current_preset())) show_error(message);
     }
     show_button(W_SAVE_BUTTON, false);
 }
@@ -310,7 +315,7 @@ void QZ_Application::loadPreset() {
     if (path) {
         QZ_Preset values;
         if (const char* message = QZ_preset_load(path, &values)) {
-            QZ_message_box(message, "Error");
+            show_error(message);
         } else {
             apply_preset(values);
         }

@@ -129,6 +129,10 @@ public:
     // The preset actions of records 2 and 3 (also reachable without a widget).
     void savePreset();
     void loadPreset();
+    // Shown besides the message box while an editor is open (null otherwise).
+    void (*message_window)(const char* text, const char* caption, unsigned long above) = nullptr;
+    unsigned long message_above = 0;  // the window the editor shows in
+
     // The two host parameters as a preset holds them, and applying a preset's
     // values (to the filter and the widgets, as a host's change would).
     QZ_Preset current_preset() const;
@@ -154,6 +158,8 @@ private:
     // Shows a preset button pressed or released; released also forgets the
     // pointer state of the window (a modal dialog ran meanwhile).
     void show_button(int slot, bool pressed);
+    // A preset action's failure: the message box, captioned "Error".
+    void show_error(const char* message);
 
     Port ports_[kParams] = {Port(params[0]), Port(params[1]), Port(params[2]), Port(params[3])};
 };

@@ -2,10 +2,8 @@
 // connection of its own, and a thread of its own handles the frame's events, so
 // the panel answers the mouse and repaints however rarely the host idles it.
 #include <atomic>
-#include <mutex>
 #include <thread>
 
-#include "core/error.h"
 #include "gui/msgbox_x11.h"
 #include "gui/win_x11.h"
 #include "plugin/editor.h"
@@ -13,41 +11,10 @@
 
 namespace {
 
-// While an editor is open, messages also appear in a box of our own on its
-// display (standard error keeps them too). A box installed by someone else
-// (a program with its own display, a test) is left in place.
-std::mutex g_box_mutex;
-int g_box_users = 0;
-bool g_box_ours = false;
-unsigned long g_box_above = 0;  // the host window of the editor opened last
-
-int editor_box(const char* text, const char* caption) {
-    QZ_platform_message_box(text, caption);
-    unsigned long above = 0;
-    {
-        std::lock_guard<std::mutex> lock(g_box_mutex);
-        above = g_box_above;
-    }
+// While the editor is open, the effect's messages also appear in a box of our
+// own above the host's window (standard error keeps them too).
+void message_window(const char* text, const char* caption, unsigned long above) {
     QZ_x11_message_box(nullptr, above, text, caption);
-    return QZ_IDOK;
-}
-
-void use_box(unsigned long above) {
-    std::lock_guard<std::mutex> lock(g_box_mutex);
-    g_box_above = above;
-    if (g_box_users++ == 0) {
-        QZ_message_box_fn before = QZ_set_message_box(&editor_box);
-        g_box_ours = before == nullptr;
-        if (!g_box_ours) QZ_set_message_box(before);
-    }
-}
-
-void release_box() {
-    std::lock_guard<std::mutex> lock(g_box_mutex);
-    if (--g_box_users == 0 && g_box_ours) {
-        QZ_set_message_box(nullptr);
-        g_box_ours = false;
-    }
 }
 
 }  // namespace
@@ -57,7 +24,6 @@ struct QZ_Main_Vst_Editor::Frame {
     QZ_Win_X11 win;
     std::thread pump;
     std::atomic<bool> stop{false};
-    bool box = false;  // counted among the users of the message box
 
     void start() {
         if (pump.joinable()) return;
@@ -99,8 +65,8 @@ bool QZ_Main_Vst_Editor::open(void* ptr) {
     frame->win.resize_parent(plugin->editor_width, plugin->editor_height);
     plugin->attach(&frame->win);
     frame->win.redraw({0, 0, plugin->editor_width, plugin->editor_height});
-    if (!frame->box) use_box(parent);
-    frame->box = true;
+    plugin->message_above = parent;
+    plugin->message_window = &message_window;
     frame->start();
     return true;
 }
@@ -108,11 +74,14 @@ bool QZ_Main_Vst_Editor::open(void* ptr) {
 void QZ_Main_Vst_Editor::close() {
     // The event thread stops first: nothing handles a click while the widgets go.
     frame->end();
-    if (systemWindow) plugin->detach();
+    // Only while open: the editor's own destructor closes again after the
+    // effect has gone.
+    if (systemWindow) {
+        plugin->detach();
+        plugin->message_window = nullptr;
+    }
     frame->win.show(0);
     systemWindow = nullptr;
-    if (frame->box) release_box();
-    frame->box = false;
 }
 
 void QZ_Main_Vst_Editor::idle() {
