@@ -11,6 +11,8 @@ PKGS=(
   xvfb xauth fonts-wine fonts-dejavu-core
   g++-mingw-w64-i686
   wine wine32:i386
+  # Where the kernel runs no 32-bit programs, the Windows tests run in a 64-bit build.
+  g++-mingw-w64-x86-64-posix wine64
 )
 missing=()
 for p in "${PKGS[@]}"; do
