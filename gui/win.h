@@ -19,6 +19,10 @@ public:
     QZ_Win(std::int32_t width, std::int32_t height);
     // Repaints a rectangle of the window now; the base has no screen and does nothing.
     virtual void redraw(const QZ_Rect& r);
+    // The platform's handle of the window this one shows in (an HWND or an X
+    // window id; 0 while not shown, and always for windows without a screen).
+    // Dialogs stay above it.
+    virtual std::uintptr_t native_parent() const { return 0; }
     // Detaches every widget still attached.
     ~QZ_Win() override;
 

@@ -26,6 +26,7 @@ public:
     // display or the parent cannot be had).
     XWindow show(XWindow parent);
     XWindow parent() const { return parent_; }
+    std::uintptr_t native_parent() const override { return parent_; }
     XWindow xwindow() const { return window_; }
 
     void redraw(const QZ_Rect& r) override;

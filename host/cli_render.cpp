@@ -1,7 +1,11 @@
 #include "host/cli_render.h"
 
 #include <sndfile.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +13,13 @@
 #include <string>
 #include <vector>
 
+#if ZELO_HOST_HAS_PLOT
+#include "host/cli_plot.h"
+#endif
+#include "core/command.h"
 #include "host/vsthost/vsthost.h"
+#include "plugin/application.h"
+#include "plugin/audioeffect.h"
 
 using zelo::vsthost::Module;
 using zelo::vsthost::Plugin;
@@ -24,7 +34,7 @@ struct Setting {
 };
 
 struct Options {
-    std::string input, output, plugin;
+    std::string input, output, plugin, plot;
     std::vector<Setting> settings;
     float rate = 44100.0f;
     int block = 512;
@@ -39,9 +49,12 @@ bool parse_float(const std::string& s, float& out) {
     return true;
 }
 
-Options parse(const std::vector<std::string>& args, bool allow_files) {
+enum class Mode { render, response };
+
+Options parse(const std::vector<std::string>& args, Mode mode) {
+    const bool files = mode == Mode::render;
     Options o;
-    for (std::size_t k = 0; k < args.size(); ++k) {
+    for (std::size_t k = 0; k < args.size() && o.ok; ++k) {
         const std::string& a = args[k];
         auto next = [&](std::string& dst) {
             if (k + 1 >= args.size()) {
@@ -55,14 +68,16 @@ Options parse(const std::vector<std::string>& args, bool allow_files) {
         std::string v;
         if (a == "--plugin") {
             next(o.plugin);
-        } else if (a == "-o" && allow_files) {
+        } else if (a == "-o" && files) {
             next(o.output);
+        } else if (a == "--plot" && !files) {
+            next(o.plot);
         } else if (a == "--set") {
             if (!next(v)) break;
             std::size_t eq = v.find('=');
             Setting s;
-            if (eq == std::string::npos || !parse_float(v.substr(eq + 1), s.value) || s.value < 0.0f ||
-                s.value > 1.0f) {
+            if (eq == std::string::npos || eq == 0 || !parse_float(v.substr(eq + 1), s.value) ||
+                s.value < 0.0f || s.value > 1.0f) {
                 std::fprintf(stderr, "zelo: --set wants NAME=VALUE with VALUE in 0..1, not '%s'\n",
                              v.c_str());
                 o.ok = false;
@@ -84,7 +99,7 @@ Options parse(const std::vector<std::string>& args, bool allow_files) {
                 o.ok = false;
             }
             o.block = static_cast<int>(b);
-        } else if (allow_files && o.input.empty() && !a.empty() && a[0] != '-') {
+        } else if (files && o.input.empty() && !a.empty() && a[0] != '-') {
             o.input = a;
         } else {
             std::fprintf(stderr, "zelo: unexpected argument '%s'\n", a.c_str());
@@ -97,6 +112,13 @@ Options parse(const std::vector<std::string>& args, bool allow_files) {
 // The plug-in given by path, or the effect built into this program.
 std::unique_ptr<Module> load(const Options& o) {
     std::string error;
+    if (!o.plugin.empty()) {
+        struct stat st;
+        if (::stat(o.plugin.c_str(), &st) != 0) {
+            std::fprintf(stderr, "zelo: no plug-in file %s\n", o.plugin.c_str());
+            return nullptr;
+        }
+    }
     std::unique_ptr<Module> m = o.plugin.empty() ? Module::self(&error) : Module::load(o.plugin, &error);
     if (!m)
         std::fprintf(stderr, "zelo: cannot load %s: %s\n",
@@ -104,30 +126,68 @@ std::unique_ptr<Module> load(const Options& o) {
     return m;
 }
 
-// Applies NAME=VALUE settings by the plug-in's own parameter names.
-bool apply(Plugin& p, const std::vector<Setting>& settings) {
+// The names a parameter answers to: the short one every host shows, and the
+// full one when the effect tells it (the parameter properties, or for the
+// built-in effect its own parameter record).
+struct Param_Names {
+    std::string shown, full;
+};
+
+Param_Names names_of(Plugin& p, VstInt32 i, bool builtin) {
+    Param_Names n;
+    n.shown = p.parameter_name(i).text;
+    VstParameterProperties props{};
+    if (p.dispatch(effGetParameterProperties, i, 0, &props) == 1) {
+        props.label[sizeof props.label - 1] = '\0';
+        n.full = props.label;
+    }
+    if (n.full.empty() && builtin && p.effect()->object) {
+        auto* app = dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p.effect()->object));
+        if (app && i >= 0 && i < QZ_Application::kParams && app->params[i].name) n.full = app->params[i].name;
+    }
+    return n;
+}
+
+// Applies NAME=VALUE settings; a name matches either name of a parameter, in any case.
+bool apply(Plugin& p, const std::vector<Setting>& settings, bool builtin) {
     const VstInt32 count = p.effect()->numParams;
+    std::vector<Param_Names> names;
+    for (VstInt32 i = 0; i < count; ++i) names.push_back(names_of(p, i, builtin));
     for (const Setting& s : settings) {
         bool found = false;
         for (VstInt32 i = 0; i < count && !found; ++i) {
-            // Hosts get names cut to 7 characters ("Frequen"): a longer name matches its cut.
-            const std::string shown = p.parameter_name(i).text;
-            if (!shown.empty() &&
-                (shown == s.name || (shown.size() >= 7 && s.name.compare(0, shown.size(), shown) == 0))) {
+            const Param_Names& n = names[static_cast<std::size_t>(i)];
+            if ((!n.shown.empty() && strcasecmp(n.shown.c_str(), s.name.c_str()) == 0) ||
+                (!n.full.empty() && strcasecmp(n.full.c_str(), s.name.c_str()) == 0)) {
                 p.set_parameter(i, s.value);
                 found = true;
             }
         }
         if (!found) {
             std::fprintf(stderr, "zelo: the effect has no parameter '%s' (it has:", s.name.c_str());
-            for (VstInt32 i = 0; i < count; ++i)
-                std::fprintf(stderr, " %s", p.parameter_name(i).text.c_str());
+            for (const Param_Names& n : names) {
+                std::fprintf(stderr, " %s", n.shown.c_str());
+                if (!n.full.empty() && n.full != n.shown) std::fprintf(stderr, " (%s)", n.full.c_str());
+            }
             std::fprintf(stderr, ")\n");
             return false;
         }
     }
     return true;
 }
+
+#if ZELO_HOST_HAS_PLOT
+// The cutoff the built-in effect's low-pass runs at, asked of the filter itself.
+double builtin_cutoff(Plugin& p) {
+    auto* app = p.effect()->object
+                    ? dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p.effect()->object))
+                    : nullptr;
+    if (!app || !app->objects[QZ_Application::LOPASS]) return 0;
+    char text[64] = {};
+    if (spcpp_text(text, sizeof text - 1, "%o -f", app->objects[QZ_Application::LOPASS]) != QZ_OK) return 0;
+    return std::atof(text);
+}
+#endif
 
 void print_parameters(Plugin& p) {
     for (VstInt32 i = 0; i < p.effect()->numParams; ++i)
@@ -142,10 +202,47 @@ std::unique_ptr<Plugin> instance(const Module& m, const Options& o) {
         std::fprintf(stderr, "zelo: the effect did not start: %s\n", error.c_str());
         return nullptr;
     }
+    if (p->effect()->numInputs < 1 || p->effect()->numOutputs < 1 ||
+        !(p->effect()->flags & effFlagsCanReplacing)) {
+        std::fprintf(stderr, "zelo: the effect has %d input(s), %d output(s)%s; it needs one of each and "
+                             "replacing processing\n",
+                     p->effect()->numInputs, p->effect()->numOutputs,
+                     (p->effect()->flags & effFlagsCanReplacing) ? "" : ", no replacing processing");
+        return nullptr;
+    }
     p->start(o.rate, o.block);
-    if (!apply(*p, o.settings)) return nullptr;
+    if (!apply(*p, o.settings, o.plugin.empty())) return nullptr;
     return p;
 }
+
+// Runs blocks through the effect whatever its channel counts: the signal feeds
+// every input, the first two outputs are kept (a mono effect's one output twice).
+class Runner {
+public:
+    Runner(Plugin& p, int block) : p_(p), block_(block) {
+        const int ins = p.effect()->numInputs, outs = p.effect()->numOutputs;
+        in_.assign(static_cast<std::size_t>(ins), std::vector<float>(static_cast<std::size_t>(block)));
+        out_.assign(static_cast<std::size_t>(outs), std::vector<float>(static_cast<std::size_t>(block)));
+        for (auto& v : in_) in_ptr_.push_back(v.data());
+        for (auto& v : out_) out_ptr_.push_back(v.data());
+    }
+    void run(const float* x, float* left, float* right, int frames) {
+        for (int k = 0; k < frames; k += block_) {
+            const int n = std::min(block_, frames - k);
+            for (auto& v : in_) std::copy(x + k, x + k + n, v.data());
+            p_.effect()->processReplacing(p_.effect(), in_ptr_.data(), out_ptr_.data(), n);
+            const float* r = out_.size() > 1 ? out_[1].data() : out_[0].data();
+            std::copy(out_[0].data(), out_[0].data() + n, left + k);
+            std::copy(r, r + n, right + k);
+        }
+    }
+
+private:
+    Plugin& p_;
+    int block_;
+    std::vector<std::vector<float>> in_, out_;
+    std::vector<float*> in_ptr_, out_ptr_;
+};
 
 // The built-in test signal: a logarithmic sine sweep 20 Hz .. 20 kHz over 4 s at -6 dBFS.
 std::vector<float> sweep(float rate) {
@@ -167,77 +264,193 @@ double rms(const float* x, std::size_t n) {
     return n ? std::sqrt(s / n) : 0.0;
 }
 
+double db(double power_sum, double n) { return n > 0 ? 10 * std::log10(power_sum / n + 1e-24) : -240.0; }
+
+// The container of an output file, from its extension; 0 when not one we write.
+int output_format(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    const std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+    struct Kind {
+        const char* ext;
+        int format;
+    };
+    static const Kind kinds[] = {
+        {"wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT},  {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+        {"aiff", SF_FORMAT_AIFF | SF_FORMAT_FLOAT}, {"aif", SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+        {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS}, {"au", SF_FORMAT_AU | SF_FORMAT_FLOAT},
+        {"caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT},
+    };
+    for (const Kind& k : kinds)
+        if (strcasecmp(ext.c_str(), k.ext) == 0) return k.format;
+    return 0;
+}
+
+// A progress bar on standard error, drawn only when it is a terminal.
+class Progress {
+public:
+    Progress(long long total, bool show) : total_(total), show_(show) {}
+    void update(long long done) {
+        if (!show_ || total_ <= 0) return;
+        const int percent = static_cast<int>(done * 100 / total_);
+        if (percent == last_) return;
+        last_ = percent;
+        constexpr int kWidth = 40;
+        const int filled = percent * kWidth / 100;
+        std::fprintf(stderr, "\r[%.*s%.*s] %3d%%", filled, "########################################",
+                     kWidth - filled, "                                        ", percent);
+        std::fflush(stderr);
+    }
+    void finish() {
+        if (show_ && last_ >= 0) std::fprintf(stderr, "\n");
+    }
+
+private:
+    long long total_;
+    bool show_;
+    int last_ = -1;
+};
+
+// Inputs this long or longer get a progress bar.
+constexpr double kProgressSeconds = 5.0;
+
 }  // namespace
 
 int zelo_render_main(const std::vector<std::string>& args) {
-    Options o = parse(args, true);
+    Options o = parse(args, Mode::render);
     if (!o.ok) return 2;
     if (o.output.empty()) o.output = "zelo-out.wav";
     setenv("ZELO_VST_TRACE", "0", 0);
 
-    std::vector<float> input;
-    int channels_in = 1;
+    const int out_format = output_format(o.output);
+    if (!out_format) {
+        std::fprintf(stderr, "zelo: cannot write %s: unsupported format (use .wav, .flac, .aiff, .ogg, .au or .caf)\n",
+                     o.output.c_str());
+        return 2;
+    }
+
+    // The input: a sound file read block by block, or the built-in sweep.
+    SNDFILE* in = nullptr;
+    SF_INFO info{};
+    std::vector<float> generated;
+    long long total = 0;
     if (o.input.empty()) {
-        input = sweep(o.rate);
+        generated = sweep(o.rate);
+        total = static_cast<long long>(generated.size());
         std::printf("input: built-in sweep 20 Hz .. 20 kHz, 4 s at %.0f Hz\n", o.rate);
     } else {
-        SF_INFO info{};
-        SNDFILE* f = sf_open(o.input.c_str(), SFM_READ, &info);
-        if (!f) {
+        struct stat st;
+        if (::stat(o.input.c_str(), &st) != 0) {
+            std::fprintf(stderr, "zelo: no such file: %s\n", o.input.c_str());
+            return 1;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            std::fprintf(stderr, "zelo: %s is a directory, not a sound file\n", o.input.c_str());
+            return 1;
+        }
+        in = sf_open(o.input.c_str(), SFM_READ, &info);
+        if (!in) {
             std::fprintf(stderr, "zelo: cannot read %s: %s\n", o.input.c_str(), sf_strerror(nullptr));
             return 1;
         }
-        channels_in = info.channels;
+        if (info.channels < 1 || info.samplerate < 1000 || info.samplerate > 768000) {
+            std::fprintf(stderr, "zelo: cannot use %s: %d channel(s) at %d Hz\n", o.input.c_str(), info.channels,
+                         info.samplerate);
+            sf_close(in);
+            return 1;
+        }
         o.rate = static_cast<float>(info.samplerate);
-        std::vector<float> frames(static_cast<std::size_t>(info.frames) * info.channels);
-        sf_count_t got = sf_readf_float(f, frames.data(), info.frames);
-        sf_close(f);
-        // The effect has one input: the first channel of the file.
-        input.resize(static_cast<std::size_t>(got));
-        for (sf_count_t i = 0; i < got; ++i) input[i] = frames[static_cast<std::size_t>(i) * info.channels];
-        std::printf("input: %s, %lld frames at %d Hz, %d channel(s) (first used)\n", o.input.c_str(),
-                    static_cast<long long>(got), info.samplerate, channels_in);
+        total = info.frames;
+        std::printf("input: %s, %lld frames at %d Hz, %d channel(s) (first used)\n", o.input.c_str(), total,
+                    info.samplerate, info.channels);
     }
+    auto close_in = [&] {
+        if (in) sf_close(in);
+        in = nullptr;
+    };
 
     auto m = load(o);
-    if (!m) return 1;
+    if (!m) {
+        close_in();
+        return 1;
+    }
     auto p = instance(*m, o);
-    if (!p) return 1;
-    std::vector<float> left, right;
-    p->render(input, left, right, o.block);
+    if (!p) {
+        close_in();
+        return 1;
+    }
+
+    SF_INFO out_info{};
+    out_info.samplerate = static_cast<int>(o.rate);
+    out_info.channels = 2;
+    out_info.format = out_format;
+    SNDFILE* out = sf_open(o.output.c_str(), SFM_WRITE, &out_info);
+    if (!out) {
+        std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.output.c_str(), sf_strerror(nullptr));
+        close_in();
+        return 1;
+    }
+
+    const int chunk = std::max(o.block, 4096);
+    std::vector<float> file_frames, x(static_cast<std::size_t>(chunk)), l(x.size()), r(x.size()),
+        inter(2 * x.size());
+    if (in) file_frames.resize(static_cast<std::size_t>(chunk) * static_cast<std::size_t>(info.channels));
+    Runner runner(*p, o.block);
+    Progress progress(total, total >= static_cast<long long>(kProgressSeconds * o.rate) && isatty(2));
+    const auto started = std::chrono::steady_clock::now();
+    long long done = 0;
+    double power_in = 0, power_out = 0, peak_out = 0;
+    bool failed = false;
+    for (;;) {
+        int n = 0;
+        if (in) {
+            const sf_count_t got = sf_readf_float(in, file_frames.data(), chunk);
+            n = static_cast<int>(got);
+            for (int i = 0; i < n; ++i) x[i] = file_frames[static_cast<std::size_t>(i) * info.channels];
+        } else {
+            n = static_cast<int>(std::min<long long>(chunk, total - done));
+            std::copy(generated.begin() + done, generated.begin() + done + n, x.begin());
+        }
+        if (n <= 0) break;
+        runner.run(x.data(), l.data(), r.data(), n);
+        for (int i = 0; i < n; ++i) {
+            inter[2 * i] = l[i];
+            inter[2 * i + 1] = r[i];
+            power_in += double(x[i]) * x[i];
+            power_out += double(l[i]) * l[i];
+            peak_out = std::max(peak_out, double(std::fabs(l[i])));
+        }
+        if (sf_writef_float(out, inter.data(), n) != n) {
+            failed = true;
+            break;
+        }
+        done += n;
+        progress.update(done);
+    }
+    progress.finish();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    close_in();
+    const int close_error = sf_close(out);
+    if (failed || close_error) {
+        std::fprintf(stderr, "zelo: writing %s failed after %lld frames\n", o.output.c_str(), done);
+        return 1;
+    }
+
     std::printf("effect parameters:\n");
     print_parameters(*p);
     p->stop();
     p->close();
-
-    SF_INFO out{};
-    out.samplerate = static_cast<int>(o.rate);
-    out.channels = 2;
-    out.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(o.output.c_str(), SFM_WRITE, &out);
-    if (!f) {
-        std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.output.c_str(), sf_strerror(nullptr));
-        return 1;
-    }
-    std::vector<float> inter(left.size() * 2);
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        inter[2 * i] = left[i];
-        inter[2 * i + 1] = right[i];
-    }
-    sf_count_t wrote = sf_writef_float(f, inter.data(), static_cast<sf_count_t>(left.size()));
-    sf_close(f);
-    if (wrote != static_cast<sf_count_t>(left.size())) {
-        std::fprintf(stderr, "zelo: short write to %s\n", o.output.c_str());
-        return 1;
-    }
-    std::printf("output: %s, %zu frames, 2 channels; level in %.1f dBFS, out %.1f dBFS\n", o.output.c_str(),
-                left.size(), 20 * std::log10(rms(input.data(), input.size()) + 1e-12),
-                20 * std::log10(rms(left.data(), left.size()) + 1e-12));
+    const double audio_seconds = done / static_cast<double>(o.rate);
+    std::printf("output: %s, %lld frames, 2 channels; level in %.1f dBFS, out %.1f dBFS\n", o.output.c_str(), done,
+                db(power_in, static_cast<double>(done)), db(power_out, static_cast<double>(done)));
+    std::printf("rendered %.2f s of sound at %.0f Hz in %.2f s (%.0fx real time); output peak %.1f dBFS%s\n",
+                audio_seconds, o.rate, seconds, seconds > 0 ? audio_seconds / seconds : 0.0,
+                20 * std::log10(peak_out + 1e-12), peak_out > 1.0 ? " (clipped in integer formats)" : "");
     return 0;
 }
 
 int zelo_response_main(const std::vector<std::string>& args) {
-    Options o = parse(args, false);
+    Options o = parse(args, Mode::response);
     if (!o.ok) return 2;
     setenv("ZELO_VST_TRACE", "0", 0);
     auto m = load(o);
@@ -246,28 +459,65 @@ int zelo_response_main(const std::vector<std::string>& args) {
     if (!p) return 1;
     std::printf("effect parameters:\n");
     print_parameters(*p);
+
+    // A tone through the effect; its gain over the last half, after settling.
+    Runner runner(*p, o.block);
+    auto gain_db = [&](double f, double seconds) {
+        const std::size_t n = static_cast<std::size_t>(o.rate * seconds);
+        std::vector<float> x(n), l(n), r(n);
+        for (std::size_t i = 0; i < n; ++i) x[i] = static_cast<float>(0.5 * std::sin(2 * kPi * f * i / o.rate));
+        runner.run(x.data(), l.data(), r.data(), static_cast<int>(n));
+        double g = rms(l.data() + n / 2, n - n / 2) / rms(x.data() + n / 2, n - n / 2);
+        return 20 * std::log10(g + 1e-12);
+    };
+
     std::printf("\n%10s %10s\n", "frequency", "gain");
     const double freqs[] = {20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 15000, 20000};
     double prev_f = 0, prev_db = 0, corner = -1;
     for (double f : freqs) {
         if (f >= o.rate / 2) break;
-        // A second of sine; the gain is measured over the last half, after settling.
-        const std::size_t n = static_cast<std::size_t>(o.rate);
-        std::vector<float> x(n), l, r;
-        for (std::size_t i = 0; i < n; ++i)
-            x[i] = static_cast<float>(0.5 * std::sin(2 * kPi * f * i / o.rate));
-        p->render(x, l, r, o.block);
-        double g = rms(l.data() + n / 2, n - n / 2) / rms(x.data() + n / 2, n - n / 2);
-        double db = 20 * std::log10(g + 1e-12);
-        std::printf("%7.0f Hz %7.2f dB\n", f, db);
+        double d = gain_db(f, 1.0);
+        std::printf("%7.0f Hz %7.2f dB\n", f, d);
         // The -3 dB point, between the first two neighbours that straddle it (log-frequency interpolation).
-        if (corner < 0 && prev_f > 0 && prev_db > -3.0 && db <= -3.0)
-            corner = prev_f * std::pow(f / prev_f, (prev_db + 3.0) / (prev_db - db));
+        if (corner < 0 && prev_f > 0 && prev_db > -3.0 && d <= -3.0)
+            corner = prev_f * std::pow(f / prev_f, (prev_db + 3.0) / (prev_db - d));
         prev_f = f;
-        prev_db = db;
+        prev_db = d;
     }
     if (corner > 0) std::printf("-3 dB at about %.0f Hz\n", corner);
+
+    int status = 0;
+#if ZELO_HOST_HAS_PLOT
+    if (!o.plot.empty()) {
+        // A denser curve for the picture: log-spaced points up to just below Nyquist.
+        Response_Plot plot;
+        const double top = std::min(20000.0, 0.45 * o.rate);
+        const int points = 96;
+        for (int k = 0; k < points; ++k) {
+            const double f = 20.0 * std::pow(top / 20.0, k / double(points - 1));
+            plot.measured.push_back({f, gain_db(f, std::max(0.25, 20.0 / f))});
+        }
+        plot.rate = o.rate;
+        // The reference's cutoff: the built-in filter's own frequency; for any
+        // other effect the measured -3 dB point.
+        plot.cutoff = o.plugin.empty() ? builtin_cutoff(*p) : 0;
+        if (plot.cutoff <= 0) plot.cutoff = response_plot_corner(plot);
+        plot.title = p->text(effGetEffectName, 0, kVstMaxEffectNameLen).text;
+        std::string error;
+        if (!response_plot_write(plot, o.plot, &error)) {
+            std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.plot.c_str(), error.c_str());
+            status = 1;
+        } else {
+            std::printf("plot: %s\n", o.plot.c_str());
+        }
+    }
+#else
+    if (!o.plot.empty()) {
+        std::fprintf(stderr, "zelo: this build draws no pictures (--plot)\n");
+        status = 1;
+    }
+#endif
     p->stop();
     p->close();
-    return 0;
+    return status;
 }

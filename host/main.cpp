@@ -7,19 +7,30 @@
 
 #include "host/cli_cmd.h"
 #include "host/cli_render.h"
+#if ZELO_HOST_HAS_LIVE
+#include "host/host_front.h"
+#endif
 
 namespace {
 void usage() {
     std::puts(
         "usage: zelo [MODE] [ARGS]\n"
-        "  response [--set NAME=VALUE]... [--rate HZ] [--plugin PATH]\n"
-        "                     the effect's gain at a ladder of frequencies\n"
-        "  render [IN.wav] [-o OUT.wav] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]\n"
-        "                     run a sound file (or a built-in sweep) through the effect\n"
+        "  response [--set NAME=VALUE]... [--rate HZ] [--plugin PATH] [--plot FILE.png]\n"
+        "                     the effect's gain at a ladder of frequencies; --plot draws\n"
+        "                     the measured curve over the analogue first-order low-pass\n"
+        "  render [IN] [-o OUT] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]\n"
+        "                     run a sound file (or a built-in sweep) through the effect;\n"
+        "                     OUT is .wav (default zelo-out.wav), .flac, .aiff, .ogg, .au or .caf\n"
+        "  host               the host window: instances of the effect on a sound driver,\n"
+        "                     chosen from its menus (needs an X display)\n"
+        "  run --driver NAME [--mode N] [--instances K] [--seconds S]\n"
+        "                     the same without a window, with a level line; NAME is a\n"
+        "                     driver's name or the start of one, any case (run --list)\n"
         "  cmd [COMMAND...]   run toolkit commands (from the arguments, or standard input)\n"
         "  cmd --demo         run a built-in command script\n"
         "The effect is the one built into this program, or any VST 2.4 plug-in given\n"
-        "by --plugin. NAME is a parameter name (State, Frequency), VALUE 0..1.\n"
+        "by --plugin. NAME is a parameter's full name or the short name hosts show\n"
+        "(Frequency or Frequen, any case), VALUE 0..1.\n"
         "With no mode, runs `response`.");
 }
 }  // namespace
@@ -32,6 +43,10 @@ int main(int argc, char** argv) {
     if (mode == "cmd") return zelo_cmd_main(args);
     if (mode == "render") return zelo_render_main(args);
     if (mode == "response") return zelo_response_main(args);
+#if ZELO_HOST_HAS_LIVE
+    if (mode == "host") return zelo_host_main(args);
+    if (mode == "run") return zelo_run_main(args);
+#endif
     if (mode == "-h" || mode == "--help" || mode == "help") {
         usage();
         return 0;

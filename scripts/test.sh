@@ -18,9 +18,11 @@ cmake --build build/asan -j"$JOBS"
 
 echo "== tsan: threaded tests"
 # The tests that drive objects from two threads at once (engine option changes
-# during passes, painting from two threads, host parameters during processing).
+# during passes, painting from two threads, host parameters during processing,
+# a sound driver stopped while its device thread delivers blocks, the standalone
+# host's menu actions during blocks).
 cmake --preset tsan > /dev/null
-cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation 2>/dev/null ||
+cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation rts_tests host_thread_tests 2>/dev/null ||
   cmake --build build/tsan -j"$JOBS"
 (cd build/tsan && ctest --output-on-failure -j"$JOBS" --timeout 300 -R "Thread|ParametersFromASecondThread")
 

@@ -134,6 +134,78 @@ TEST(Render, FileRoundTrip) {
     std::remove(out.c_str());
 }
 
+TEST(Render, NamesErrorsAndSummary) {
+    const std::string out = testing::TempDir() + "zelo_names.wav";
+    // The full name and the short one a host shows, in any case, reach the same parameter.
+    Result full = run("render -o " + out + " --set Frequency=0.25");
+    Result shown = run("render -o " + out + " --set frequen=0.25");
+    ASSERT_EQ(full.status, 0) << full.out;
+    ASSERT_EQ(shown.status, 0) << shown.out;
+    for (const Result* r : {&full, &shown}) {
+        EXPECT_NE(r->out.find("Frequen    5015.00"), std::string::npos) << r->out;
+        EXPECT_NE(r->out.find("rendered 4.00 s of sound at 44100 Hz"), std::string::npos) << r->out;
+    }
+    // A name that merely starts like one is not taken for it.
+    Result partial = run("render -o " + out + " --set Freq=0.25");
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_NE(partial.out.find("no parameter 'Freq'"), std::string::npos) << partial.out;
+    // Unsupported formats and unreadable files fail with a reason, not a crash.
+    Result mp3 = run("render -o " + testing::TempDir() + "x.mp3");
+    EXPECT_EQ(mp3.status, 2);
+    EXPECT_NE(mp3.out.find("unsupported format"), std::string::npos) << mp3.out;
+    Result text = run("render /etc/hostname -o " + out);
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(text.out.find("cannot read /etc/hostname"), std::string::npos) << text.out;
+    Result dir = run("render / -o " + out);
+    EXPECT_EQ(dir.status, 1);
+    EXPECT_EQ(run("render --plugin /etc/hostname -o " + out).status, 1);
+    std::remove(out.c_str());
+}
+
+// A third-party VST 2.4 plug-in from Debian's packages, when one is installed.
+TEST(Render, ThirdPartyPlugin) {
+    const char* candidates[] = {"/usr/lib/vst/dpf-plugins/3BandEQ-vst.so", "/usr/lib/vst/3BandEQ-vst.so",
+                                "/usr/lib/vst/dpf-plugins/AmplitudeImposer-vst.so"};
+    std::string path;
+    for (const char* c : candidates)
+        if (FILE* f = std::fopen(c, "rb")) {
+            std::fclose(f);
+            path = c;
+            break;
+        }
+    if (path.empty()) GTEST_SKIP() << "no third-party VST 2.4 plug-in installed (dpf-plugins-vst)";
+    const std::string out = testing::TempDir() + "zelo_third.wav";
+    Result r = run("render --plugin " + path + " -o " + out);
+    ASSERT_EQ(r.status, 0) << r.out;
+    SF_INFO oi{};
+    SNDFILE* f = sf_open(out.c_str(), SFM_READ, &oi);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(oi.frames, 4 * 44100);
+    std::vector<float> o(2 * static_cast<std::size_t>(oi.frames));
+    sf_readf_float(f, o.data(), oi.frames);
+    sf_close(f);
+    double energy = 0;
+    for (float v : o) energy += double(v) * v;
+    EXPECT_GT(energy, 1.0);  // the sweep came through
+    std::remove(out.c_str());
+}
+
+TEST(Response, PlotIsWritten) {
+    const std::string png = testing::TempDir() + "zelo_plot.png";
+    std::remove(png.c_str());
+    Result r = run("response --set Frequency=0.5 --plot " + png);
+    ASSERT_EQ(r.status, 0) << r.out;
+    FILE* f = std::fopen(png.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    unsigned char head[24] = {};
+    ASSERT_EQ(std::fread(head, 1, sizeof head, f), sizeof head);
+    std::fclose(f);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(head) + 1, 3), "PNG");
+    EXPECT_EQ(head[16] << 24 | head[17] << 16 | head[18] << 8 | head[19], 800);  // width
+    EXPECT_EQ(run("response --plot /nonexistent/dir/x.png").status, 1);
+    std::remove(png.c_str());
+}
+
 TEST(Console, RunsCommandsAndReportsErrors) {
     Result r = run("cmd", "QZ_Soundpipe -bl 64 -b\nQZ_Buffer -t x -l\nQZ_Foo\n");
     EXPECT_EQ(r.status, 1);

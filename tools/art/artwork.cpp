@@ -481,6 +481,9 @@ Image meter_face(int w, int h, bool vertical) {
     return Image{w, h, px};
 }
 
+// The banner carries the maker's mark and a small display of what the effect
+// does; the effect's name is the title text right under it, so it is not
+// repeated here.
 bool banner(const ArtOptions& opt, Image& out, std::string& error) {
     Canvas c(160, 30);
     const double x0 = 0.5, y0 = 2, x1 = 159.5, y1 = 28, r = 5;
@@ -499,46 +502,85 @@ bool banner(const ArtOptions& opt, Image& out, std::string& error) {
         double lit = nx * kLx + ny * kLy;
         return profile({{0.0, kOutline}, {1.0, kOutline}, {1.5, brighten(face, 34 * lit)}, {2.5, face}}, -d);
     });
-    // Emblem: the response of a first-order low-pass, flat and then rolling off.
-    const double ex0 = 7, ey0 = 7, ex1 = 31, ey1 = 23;
-    c.paint([&](double x, double y, double& cov) {  // emblem well
-        double d = sd_round_rect(x, y, ex0, ey0, ex1, ey1, 3);
-        cov = coverage(d);
-        return profile({{0.0, rgb(8, 9, 12)}, {1.0, rgb(12, 13, 17)}}, -d);
+
+    // Wordmark: the maker's name, letter by letter with a little air between.
+    const std::string word = "zelo";
+    std::vector<TextMask> letters(word.size());
+    int width = 0;
+    const int tracking = 1;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (!render_text(opt.font_bold, 20, word.substr(i, 1), letters[i], error)) return false;
+        width += letters[i].advance + (i + 1 < word.size() ? tracking : 0);
+    }
+    const double wx0 = 78, wy0 = 7, wx1 = 152, wy1 = 23;  // the display, right of the wordmark
+    const int word_x = static_cast<int>((wx0 - width - 5) / 2), base = 21;  // centred left of it, dot included
+    int pen = word_x;
+    for (const TextMask& m : letters) {
+        fill_text(c, m, pen, base + 1, rgb(0, 0, 0), rgb(0, 0, 0));  // engraved shadow
+        fill_text(c, m, pen, base, kWhite, rgb(186, 180, 222));
+        pen += m.advance + tracking;
+    }
+    // The dot of the web name, in the accent colour.
+    const double dot_x = word_x + width + 3.5, dot_y = base - 2.0;
+    c.paint([&](double x, double y, double& cov) {
+        cov = coverage(sd_circle(x, y, dot_x, dot_y, 2.0));
+        return lerp(kPink, kWhite, 0.15);
     });
-    auto curve_y = [&](double x) {  // 1/sqrt(1+f^2) drawn on a logarithmic-looking axis
-        double f = (x - ex0 - 2) / 7.0;
-        f = f < 0 ? 0 : f * f * f;
-        return ey0 + 5 + 12 * (1 - 1 / std::sqrt(1 + f * f));
+
+    // Display: the effect's response over three decades, flat and then falling
+    // 20 dB per decade past the cutoff, which a dot marks.
+    c.paint([&](double x, double y, double& cov) {  // well
+        double d = sd_round_rect(x, y, wx0, wy0, wx1, wy1, 3);
+        cov = coverage(d);
+        return profile({{0.0, rgb(6, 7, 10)}, {1.0, rgb(6, 7, 10)}, {1.6, rgb(11, 12, 16)}}, -d);
+    });
+    c.paint([&](double x, double y, double& cov) {  // lower rim catches the light
+        double d = sd_round_rect(x, y, wx0, wy0, wx1, wy1 + 1, 3);
+        cov = 0.35 * coverage(std::fabs(d + 0.5) - 0.5) * (y > wy1 - 0.5);
+        return rgb(90, 94, 116);
+    });
+    const double cut_x = wx0 + 2 + 0.45 * (wx1 - wx0 - 4);  // the cutoff, at 0.45 of the width
+    const double decade = (wx1 - wx0 - 4) / 3.0;
+    auto curve_y = [&](double x) {
+        // Gain in decades of 20 dB: a hyperbola with the asymptotes 0 and -z,
+        // 0.15 (3 dB) below the corner where they meet.
+        double z = (x - cut_x) / decade;
+        double g = (z + std::sqrt(z * z + 0.09)) / 2;
+        return wy0 + 4.5 + 5.0 * g;  // near the floor at the right edge
     };
-    c.paint([&](double x, double y, double& cov) {  // gridlines
-        double d = std::min(std::fabs(x - 15.5), std::fabs(x - 23.5)) - 0.5;
-        cov = 0.5 * coverage(d) * (y > ey0 + 1 && y < ey1 - 1);
-        return rgb(40, 44, 56);
+    c.paint([&](double x, double y, double& cov) {  // decade lines
+        double best = 1e9;
+        for (int k = 1; k <= 2; ++k) best = std::min(best, std::fabs(x - (wx0 + 2 + k * decade)));
+        cov = 0.55 * coverage(best - 0.5) * (y > wy0 + 1.5 && y < wy1 - 1.5);
+        return rgb(34, 37, 48);
     });
     c.paint([&](double x, double y, double& cov) {  // area under the curve
+        bool in = x > wx0 + 1.5 && x < wx1 - 1.5 && y < wy1 - 1.5;
         double yc = curve_y(x);
-        bool inside = x > ex0 + 1 && x < ex1 - 1 && y < ey1 - 1;
-        cov = inside ? 0.28 * coverage(yc - y) : 0;
-        return lerp(kViolet, kPink, clamp01((x - ex0) / (ex1 - ex0)));
+        cov = in ? (0.16 + 0.18 * clamp01((y - yc) / 8)) * coverage(yc - y) : 0;
+        return lerp(kViolet, kPink, clamp01((x - wx0) / (wx1 - wx0)));
     });
-    c.paint([&](double x, double y, double& cov) {  // the curve itself
+    c.paint([&](double x, double y, double& cov) {  // the curve
         double best = 1e9;
-        double px = ex0 + 1.5, py = curve_y(px);
-        for (double sx = ex0 + 2.0; sx <= ex1 - 1.5; sx += 0.5) {
-            double sy = curve_y(sx);
-            best = std::min(best, sd_capsule(x, y, px, py, sx, sy, 0.75));
+        double px = wx0 + 2.5, py = curve_y(px);
+        for (double sx = wx0 + 3.0; sx <= wx1 - 2.5; sx += 0.5) {
+            double sy = std::min(curve_y(sx), wy1 - 2.5);
+            best = std::min(best, sd_capsule(x, y, px, py, sx, sy, 0.7));
             px = sx, py = sy;
         }
         cov = coverage(best);
-        return lerp(lerp(kViolet, kPink, clamp01((x - ex0) / (ex1 - ex0))), kWhite, 0.5);
+        return lerp(lerp(kViolet, kPink, clamp01((x - wx0) / (wx1 - wx0))), kWhite, 0.45);
     });
-    TextMask title, site;
-    if (!fit_text(opt.font_bold, 13, 118, "1-st order low-pass", title, error)) return false;
-    if (!fit_text(opt.font_regular, 10, 118, "zelo.audio", site, error)) return false;
-    fill_text(c, title, 37, 16, rgb(0, 0, 0), rgb(0, 0, 0));
-    fill_text(c, title, 37, 15, rgb(244, 242, 250), rgb(196, 196, 212));
-    fill_text(c, site, 38, 25, rgb(236, 150, 206), rgb(206, 124, 180));
+    const double cut_y = curve_y(cut_x);
+    c.paint([&](double x, double y, double& cov) {  // glow around the cutoff
+        double d = sd_circle(x, y, cut_x, cut_y, 0);
+        cov = 0.45 * (1 - smoothstep(0.0, 4.5, d));
+        return kPink;
+    });
+    c.paint([&](double x, double y, double& cov) {
+        cov = coverage(sd_circle(x, y, cut_x, cut_y, 1.6));
+        return lerp(kPink, kWhite, 0.35);
+    });
     out = to_image(c);
     return true;
 }

@@ -1,0 +1,507 @@
+#include "host/host_logic.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// The host whose block callback the drivers call (one per process).
+std::atomic<QZ_Host*> g_host{nullptr};
+
+constexpr VstIntPtr kHostVersion = 2400;
+constexpr auto kMenuWait = std::chrono::milliseconds(1000);
+
+struct Menu_Row {
+    const char* text;          // empty: separator
+    QZ_Host::Menu_Id creates;  // a popup's own menu, or MENU_COUNT
+    QZ_Host::Menu_Id parent;
+    int id;
+    bool greyed;
+};
+const Menu_Row kMenuRows[] = {
+    {"&Audio", QZ_Host::MENU_AUDIO, QZ_Host::MENU_BAR, 0, false},
+    {"", QZ_Host::MENU_COUNT, QZ_Host::MENU_AUDIO, 0, false},
+    {"&Mode", QZ_Host::MENU_MODE, QZ_Host::MENU_AUDIO, 0, false},
+    {"&Channel", QZ_Host::MENU_CHANNEL, QZ_Host::MENU_BAR, 0, false},
+    {"", QZ_Host::MENU_COUNT, QZ_Host::MENU_CHANNEL, 0, false},
+    {"&Input", QZ_Host::MENU_INPUT, QZ_Host::MENU_CHANNEL, 0, false},
+    {"", QZ_Host::MENU_COUNT, QZ_Host::MENU_CHANNEL, 0, false},
+    {"&Add", QZ_Host::MENU_COUNT, QZ_Host::MENU_CHANNEL, QZ_Host::CMD_ADD, false},
+    {"&Delete", QZ_Host::MENU_COUNT, QZ_Host::MENU_CHANNEL, QZ_Host::CMD_DELETE, true},
+    {"&Help (online)", QZ_Host::MENU_COUNT, QZ_Host::MENU_BAR, QZ_Host::CMD_HELP, false},
+};
+
+QZ_Host::Menu_Item radio_item(const char* text, int id) {
+    QZ_Host::Menu_Item it;
+    it.text = text;
+    it.id = id;
+    it.radio = true;
+    return it;
+}
+
+void check(QZ_Host::Menu& m, int id, bool on) {
+    const int at = m.find(id);
+    if (at >= 0) m.items[static_cast<std::size_t>(at)].checked = on;
+}
+
+void remove_at(QZ_Host::Menu& m, int pos) {
+    if (pos >= 0 && pos < static_cast<int>(m.items.size())) m.items.erase(m.items.begin() + pos);
+}
+
+}  // namespace
+
+const char QZ_Host::kVendor[] = "Steinberg Media Technologies";
+
+int QZ_Host::Menu::find(int id) const {
+    for (std::size_t k = 0; k < items.size(); ++k)
+        if (items[k].id == id) return static_cast<int>(k);
+    return -1;
+}
+
+QZ_Host::QZ_Host(Entry entry) : entry_(entry) {
+    host_chan_.format = QZ_RTS_FLOAT32;
+    build_menus();
+}
+
+QZ_Host::~QZ_Host() { shutdown(); }
+
+void QZ_Host::build_menus() {
+    for (Menu& m : menus_) m.items.clear();
+    for (const Menu_Row& r : kMenuRows) {
+        Menu_Item it;
+        it.text = r.text;
+        it.id = r.id;
+        it.greyed = r.greyed;
+        if (r.creates != MENU_COUNT) it.submenu = r.creates;
+        menus_[r.parent].items.push_back(it);
+    }
+}
+
+void QZ_Host::report(int line, const char* proc, const char* text) {
+    if (report_fn)
+        report_fn(line, proc, text);
+    else
+        QZ_error_func("host", line, proc, __DATE__, __TIME__, text);
+}
+
+VstIntPtr VSTCALLBACK QZ_Host::host_callback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void* ptr, float) {
+    switch (opcode) {
+        case audioMasterVersion: return kHostVersion;
+        case audioMasterGetVendorString:
+            if (!ptr) return 0;
+            std::memcpy(ptr, kVendor, sizeof kVendor);
+            return 1;
+        default: return 0;
+    }
+}
+
+void QZ_Host::start(const std::vector<Driver_Class>& classes, bool select_first) {
+    if (started_) return;
+    started_ = true;
+    classes_ = classes;
+    g_host.store(this, std::memory_order_release);
+    for (const Driver_Class& c : classes_)
+        if (c.init) {
+            const QZ_error e = c.init(&QZ_Host::block_callback);
+            if (e != QZ_OK) report(__LINE__, "WinMain", e);
+        }
+    for (QZ_Chain_Item* it = QZ_Rts_instances.first(); it && it != QZ_Rts_instances.end() && n_drivers_ < kMaxDrivers;
+         it = it->next) {
+        QZ_Rts* d = static_cast<QZ_Rts*>(it->data);
+        if (!d) continue;
+        drivers_[n_drivers_] = d;
+        menus_[MENU_AUDIO].items.insert(menus_[MENU_AUDIO].items.begin() + n_drivers_,
+                                        radio_item(d->name, CMD_DRIVER + n_drivers_));
+        ++n_drivers_;
+    }
+    if (n_drivers_ > 0) {
+        if (select_first) command(CMD_DRIVER);
+    } else
+        report(__LINE__, "WinMain", "No audio drivers found");
+}
+
+bool QZ_Host::command(int id) {
+    if (id == CMD_HELP) {
+        if (on_help) on_help(help_context);
+        return true;
+    }
+    // Waiting against the system clock: ThreadSanitizer (gcc 12) does not see the
+    // steady-clock wait that try_lock_for makes, and would report every action.
+    if (!mutex_.try_lock_until(std::chrono::system_clock::now() + kMenuWait)) return false;
+    run(id);
+    mutex_.unlock();
+    return true;
+}
+
+QZ_error QZ_Host::run(int id) {
+    const int k = index(id);
+    switch (group(id)) {
+        case CMD_DRIVER: return k < n_drivers_ ? select_driver(k) : QZ_OK;
+        case CMD_MODE: return k < n_modes_ && cur_driver_ >= 0 ? select_mode(k) : QZ_OK;
+        case CMD_ADD: return add_instance();
+        case CMD_DELETE: return delete_instance();
+        case CMD_INSTANCE:
+            if (k < n_instances_) select_instance(k);
+            return QZ_OK;
+        case CMD_INPUT:
+            if (k < n_inputs_) connect_input(k);
+            return QZ_OK;
+        default: return QZ_OK;
+    }
+}
+
+// The old driver's modes and inputs are gone with its menus; nothing may use
+// their records any more.
+void QZ_Host::release_tables() {
+    n_modes_ = 0;
+    cur_mode_ = -1;
+    for (Input& in : inputs_) in = Input{};
+    n_inputs_ = 0;
+}
+
+QZ_error QZ_Host::select_driver(int i) {
+    bool was_enabled = false;
+    if (cur_driver_ >= 0) {
+        QZ_Rts* old = drivers_[cur_driver_];
+        if (old->enabled) {
+            was_enabled = true;
+            const QZ_error e = old->disable();
+            if (e != QZ_OK) {
+                report(__LINE__, "menu_driver", e);
+                return e;
+            }
+        }
+        if (cur_mode_ >= 0) {
+            const QZ_error e = old->free();
+            if (e != QZ_OK) {
+                report(__LINE__, "menu_driver", e);
+                return e;
+            }
+            cur_mode_ = -1;
+        }
+        check(menus_[MENU_AUDIO], CMD_DRIVER + cur_driver_, false);
+        for (int k = 0; k < old->modes.count; ++k) remove_at(menus_[MENU_MODE], 0);
+        for (int k = 0; k < old->inputs.count; ++k) remove_at(menus_[MENU_INPUT], 0);
+        release_tables();
+        const QZ_error e = old->exit();
+        if (e != QZ_OK) {
+            report(__LINE__, "menu_driver", e);
+            return e;
+        }
+    }
+    QZ_Rts* d = drivers_[i];
+    const QZ_error e = d->init();
+    if (e != QZ_OK) {
+        report(__LINE__, "menu_driver", e);
+        return e;
+    }
+    check(menus_[MENU_AUDIO], CMD_DRIVER + i, true);
+    cur_driver_ = i;
+
+    for (QZ_Chain_Item* it = d->modes.first(); it && it != d->modes.end() && n_modes_ < kMaxModes; it = it->next) {
+        modes_[n_modes_] = QZ_Rts::Mode::of(it);
+        menus_[MENU_MODE].items.push_back(radio_item(modes_[n_modes_]->name, CMD_MODE + n_modes_));
+        ++n_modes_;
+    }
+    const int sel_input = selected_ >= 0 ? instances_[selected_]->input : -1;
+    for (QZ_Chain_Item* it = d->inputs.first(); it && it != d->inputs.end() && n_inputs_ < kMaxInputs;
+         it = it->next) {
+        inputs_[n_inputs_].chan = QZ_Rts::Chan::of(it);
+        inputs_[n_inputs_].uses = 0;
+        Menu_Item item = radio_item(inputs_[n_inputs_].chan->name, CMD_INPUT + n_inputs_);
+        item.checked = n_inputs_ == sel_input;
+        menus_[MENU_INPUT].items.push_back(item);
+        ++n_inputs_;
+    }
+    // Instances keep their inputs where the new driver has them; the others
+    // become unconnected. Every instance on a kept input counts as a use.
+    for (int k = 0; k < n_instances_; ++k) {
+        Instance& in = *instances_[k];
+        if (in.input < 0 || in.input >= n_inputs_)
+            in.input = -1;
+        else
+            ++inputs_[in.input].uses;
+        set_instance_text(k);
+    }
+
+    QZ_error result = QZ_OK;
+    if (n_modes_ > 0) {
+        result = select_mode(0);
+        if (result != QZ_OK && was_enabled) {
+            result = d->enable();
+            if (result != QZ_OK) report(__LINE__, "menu_driver", result);
+        }
+    }
+    return result;
+}
+
+QZ_error QZ_Host::select_mode(int i) {
+    QZ_Rts* d = drivers_[cur_driver_];
+    if (cur_mode_ >= 0) {
+        const QZ_error e = d->free();
+        if (e != QZ_OK) {
+            report(__LINE__, "menu_mode", e);
+            return e;
+        }
+        check(menus_[MENU_MODE], CMD_MODE + cur_mode_, false);
+        cur_mode_ = -1;
+    }
+    QZ_Rts::Mode* m = modes_[i];
+    delete[] buffer_;
+    buffer_ = nullptr;
+    host_chan_.count = 0;
+    host_chan_.data = nullptr;
+    if (m->block <= 0) {
+        report(__LINE__, "menu_mode", QZ_ERROR_MEMORY_CANNOT_ALLOCATE);
+        return QZ_ERROR_MEMORY_CANNOT_ALLOCATE;
+    }
+    buffer_ = new (std::nothrow) float[5 * static_cast<std::size_t>(m->block)]();
+    if (!buffer_) {
+        report(__LINE__, "menu_mode", QZ_ERROR_MEMORY_CANNOT_ALLOCATE);
+        return QZ_ERROR_MEMORY_CANNOT_ALLOCATE;
+    }
+    host_chan_.count = m->block;
+    const QZ_error e = d->mode(m);
+    if (e != QZ_OK) {
+        report(__LINE__, "menu_mode", e);
+        return e;
+    }
+    for (int k = 0; k < n_instances_; ++k)
+        instances_[k]->effect->dispatcher(instances_[k]->effect, effSetSampleRate, 0, 0, nullptr,
+                                          static_cast<float>(m->rate));
+    check(menus_[MENU_MODE], CMD_MODE + i, true);
+    cur_mode_ = i;
+    return QZ_OK;
+}
+
+void QZ_Host::set_instance_text(int k) {
+    Instance& in = *instances_[k];
+    // A long channel name is cut to the record's 64 characters.
+    if (std::snprintf(in.text, sizeof in.text, "%d. %s", k + 1,
+                      connected(in) ? inputs_[in.input].chan->name : "Unconnected") < 0)
+        in.text[0] = '\0';
+    const int at = menus_[MENU_CHANNEL].find(CMD_INSTANCE + k);
+    if (at >= 0) menus_[MENU_CHANNEL].items[static_cast<std::size_t>(at)].text = in.text;
+}
+
+QZ_error QZ_Host::add_instance() {
+    // The table holds 32; "&Add" is greyed once it is full.
+    if (n_instances_ >= kMaxInstances) return QZ_OK;
+    AEffect* effect = entry_ ? entry_(&QZ_Host::host_callback) : nullptr;
+    if (!effect) {
+        report(__LINE__, "menu_add", "The effect could not be created");
+        return QZ_ERROR_MEMORY_CANNOT_ALLOCATE;
+    }
+    Instance* in = new (std::nothrow) Instance;
+    if (!in) {
+        effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+        report(__LINE__, "menu_add", QZ_ERROR_MEMORY_CANNOT_ALLOCATE);
+        return QZ_ERROR_MEMORY_CANNOT_ALLOCATE;
+    }
+    in->effect = effect;
+    const int k = n_instances_;
+    instances_[k] = in;
+    if (cur_mode_ >= 0)
+        effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, static_cast<float>(modes_[cur_mode_]->rate));
+    if (cur_driver_ >= 0)
+        for (int j = 0; j < n_inputs_; ++j)
+            if (inputs_[j].uses == 0) {
+                in->input = j;
+                ++inputs_[j].uses;
+                break;
+            }
+    menus_[MENU_CHANNEL].items.insert(menus_[MENU_CHANNEL].items.begin() + k, radio_item("", CMD_INSTANCE + k));
+    set_instance_text(k);
+    ++n_instances_;
+    select_instance(k);
+    Menu& ch = menus_[MENU_CHANNEL];
+    if (n_instances_ >= 2) ch.items[static_cast<std::size_t>(ch.find(CMD_DELETE))].greyed = false;
+    if (n_instances_ >= kMaxInstances) ch.items[static_cast<std::size_t>(ch.find(CMD_ADD))].greyed = true;
+    return QZ_OK;
+}
+
+QZ_error QZ_Host::delete_instance() {
+    // The last instance stays ("&Delete" is greyed then).
+    const int s = selected_;
+    if (n_instances_ < 2 || s < 0) return QZ_OK;
+    select_instance(s == 0 ? 1 : 0);
+    Menu& ch = menus_[MENU_CHANNEL];
+    remove_at(ch, s);
+    Instance* gone = instances_[s];
+    if (connected(*gone)) --inputs_[gone->input].uses;
+    gone->effect->dispatcher(gone->effect, effClose, 0, 0, nullptr, 0.0f);
+    delete gone;
+    --n_instances_;
+    for (int k = s; k < n_instances_; ++k) {
+        instances_[k] = instances_[k + 1];
+        Menu_Item& it = ch.items[static_cast<std::size_t>(k)];
+        it.id = CMD_INSTANCE + k;
+        set_instance_text(k);
+    }
+    instances_[n_instances_] = nullptr;
+    selected_ = 0;
+    if (n_instances_ < 2) ch.items[static_cast<std::size_t>(ch.find(CMD_DELETE))].greyed = true;
+    ch.items[static_cast<std::size_t>(ch.find(CMD_ADD))].greyed = false;
+    return QZ_OK;
+}
+
+void QZ_Host::select_instance(int k) {
+    if (selected_ >= 0 && selected_ < n_instances_) {
+        Instance& old = *instances_[selected_];
+        check(menus_[MENU_CHANNEL], CMD_INSTANCE + selected_, false);
+        if (effect_window_) old.effect->dispatcher(old.effect, effEditClose, 0, 0, effect_window_, 0.0f);
+        if (connected(old)) check(menus_[MENU_INPUT], CMD_INPUT + old.input, false);
+    }
+    Instance& in = *instances_[k];
+    check(menus_[MENU_CHANNEL], CMD_INSTANCE + k, true);
+    if (connected(in)) check(menus_[MENU_INPUT], CMD_INPUT + in.input, true);
+    if (effect_window_) in.effect->dispatcher(in.effect, effEditOpen, 0, 0, effect_window_, 0.0f);
+    selected_ = k;
+}
+
+void QZ_Host::connect_input(int j) {
+    if (selected_ < 0) return;
+    Instance& in = *instances_[selected_];
+    if (connected(in)) {
+        check(menus_[MENU_INPUT], CMD_INPUT + in.input, false);
+        --inputs_[in.input].uses;
+    }
+    check(menus_[MENU_INPUT], CMD_INPUT + j, true);
+    ++inputs_[j].uses;
+    in.input = j;
+    set_instance_text(selected_);
+}
+
+bool QZ_Host::editor_rect(int* width, int* height) {
+    if (n_instances_ < 1) return false;
+    AEffect* e = instances_[0]->effect;
+    ERect* r = nullptr;
+    if (!e->dispatcher(e, effEditGetRect, 0, 0, &r, 0.0f) && !r) return false;
+    if (!r || r->right <= r->left || r->bottom <= r->top) return false;
+    *width = r->right - r->left;
+    *height = r->bottom - r->top;
+    return true;
+}
+
+std::string QZ_Host::effect_name() {
+    if (n_instances_ < 1) return {};
+    char name[256] = {};
+    AEffect* e = instances_[0]->effect;
+    e->dispatcher(e, effGetEffectName, 0, 0, name, 0.0f);
+    name[sizeof name - 1] = '\0';
+    return name;
+}
+
+void QZ_Host::idle() {
+    if (selected_ >= 0 && selected_ < n_instances_ && effect_window_) {
+        AEffect* e = instances_[selected_]->effect;
+        e->dispatcher(e, effEditIdle, 0, 0, nullptr, 0.0f);
+    }
+}
+
+void QZ_Host::block_callback() {
+    if (QZ_Host* h = g_host.load(std::memory_order_acquire)) h->block();
+}
+
+void QZ_Host::block() {
+    if (!mutex_.try_lock()) {
+        blocks_skipped_.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    const int n = host_chan_.count;
+    if (buffer_ && n > 0) {
+        float* in = buffer_;
+        float* out_l = buffer_ + n;
+        float* out_r = buffer_ + 2 * n;
+        float* mix_l = buffer_ + 3 * n;
+        float* mix_r = buffer_ + 4 * n;
+        for (int i = 0; i < n; ++i) mix_l[i] = mix_r[i] = 0.0f;
+        for (int k = 0; k < n_instances_; ++k) {
+            Instance& inst = *instances_[k];
+            if (!connected(inst) || !inputs_[inst.input].chan->data) continue;
+            host_chan_.data = in;
+            QZ_Rts::copyBuffer(&host_chan_, inputs_[inst.input].chan);
+            float* ins[1] = {in};
+            float* outs[2] = {out_l, out_r};
+            inst.effect->processReplacing(inst.effect, ins, outs, n);
+            for (int i = 0; i < n; ++i) {
+                mix_l[i] += out_l[i];
+                mix_r[i] += out_r[i];
+            }
+        }
+        if (cur_driver_ >= 0) {
+            QZ_Rts* d = drivers_[cur_driver_];
+            float* mixes[2] = {mix_l, mix_r};
+            int c = 0;
+            for (QZ_Chain_Item* it = d->outputs.first(); it && it != d->outputs.end() && c < 2; it = it->next, ++c) {
+                host_chan_.data = mixes[c];
+                QZ_Rts::copyBuffer(QZ_Rts::Chan::of(it), &host_chan_);
+            }
+        }
+        float pl = peak_l_.load(std::memory_order_relaxed), pr = peak_r_.load(std::memory_order_relaxed);
+        for (int i = 0; i < n; ++i) {
+            pl = std::max(pl, std::fabs(mix_l[i]));
+            pr = std::max(pr, std::fabs(mix_r[i]));
+        }
+        peak_l_.store(pl, std::memory_order_relaxed);
+        peak_r_.store(pr, std::memory_order_relaxed);
+        blocks_run_.fetch_add(1, std::memory_order_relaxed);
+    }
+    mutex_.unlock();
+}
+
+void QZ_Host::take_peaks(float* left, float* right) {
+    *left = peak_l_.exchange(0.0f, std::memory_order_relaxed);
+    *right = peak_r_.exchange(0.0f, std::memory_order_relaxed);
+}
+
+void QZ_Host::shutdown() {
+    if (shut_down_ || !started_) {
+        // An unstarted host may still hold instances added by hand.
+        if (!started_ && !shut_down_) {
+            for (int k = 0; k < n_instances_; ++k) {
+                instances_[k]->effect->dispatcher(instances_[k]->effect, effClose, 0, 0, nullptr, 0.0f);
+                delete instances_[k];
+                instances_[k] = nullptr;
+            }
+            n_instances_ = 0;
+            delete[] buffer_;
+            buffer_ = nullptr;
+            shut_down_ = true;
+        }
+        return;
+    }
+    shut_down_ = true;
+    if (cur_driver_ >= 0) {
+        QZ_Rts* d = drivers_[cur_driver_];
+        if (cur_mode_ >= 0) d->free();
+        d->exit();
+        cur_mode_ = -1;
+    }
+    if (selected_ >= 0 && selected_ < n_instances_ && effect_window_) {
+        AEffect* e = instances_[selected_]->effect;
+        e->dispatcher(e, effEditClose, 0, 0, effect_window_, 0.0f);
+    }
+    for (int k = 0; k < n_instances_; ++k) {
+        Instance* in = instances_[k];
+        if (connected(*in)) --inputs_[in->input].uses;
+        in->effect->dispatcher(in->effect, effClose, 0, 0, nullptr, 0.0f);
+        delete in;
+        instances_[k] = nullptr;
+    }
+    n_instances_ = 0;
+    selected_ = -1;
+    release_tables();
+    cur_driver_ = -1;
+    n_drivers_ = 0;
+    for (const Driver_Class& c : classes_)
+        if (c.exit) c.exit();
+    g_host.store(nullptr, std::memory_order_release);
+    delete[] buffer_;
+    buffer_ = nullptr;
+    host_chan_.count = 0;
+}

@@ -1,0 +1,323 @@
+// The host logic with simulated drivers and effects: the menu model after each
+// action, driver and mode changes, and the block callback's mix.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "host/host_logic.h"
+#include "host_sim.h"
+
+using host_sim::Sim_Class;
+using host_sim::Sim_Driver;
+using host_sim::Sim_Effect;
+
+namespace {
+
+std::vector<std::string> g_reports;
+void capture(int, const char* proc, const char* text) { g_reports.push_back(std::string(proc) + ": " + text); }
+
+struct Fixture : ::testing::Test {
+    std::unique_ptr<QZ_Host> host;
+    void SetUp() override {
+        g_reports.clear();
+        Sim_Effect::log().clear();
+        Sim_Effect::created() = 0;
+    }
+    void TearDown() override {
+        if (host) host->shutdown();
+        host.reset();
+        EXPECT_EQ(Sim_Effect::alive().load(), 0);
+        EXPECT_EQ(QZ_Rts_instances.count, 0);
+    }
+    QZ_Host& start(void* window = reinterpret_cast<void*>(0x1234)) {
+        host = std::make_unique<QZ_Host>(&Sim_Effect::entry);
+        host->report_fn = &capture;
+        host->start({Sim_Class::cls()});
+        host->set_effect_window(window);
+        EXPECT_TRUE(host->command(QZ_Host::CMD_ADD));
+        return *host;
+    }
+    const QZ_Host::Menu_Item& item(QZ_Host::Menu_Id m, int id) {
+        const QZ_Host::Menu& menu = host->menu(m);
+        const int at = menu.find(id);
+        EXPECT_GE(at, 0) << std::hex << id;
+        static QZ_Host::Menu_Item none;
+        return at >= 0 ? menu.items[static_cast<std::size_t>(at)] : none;
+    }
+    std::vector<std::string> texts(QZ_Host::Menu_Id m) {
+        std::vector<std::string> t;
+        for (const auto& it : host->menu(m).items) t.push_back(it.text);
+        return t;
+    }
+};
+
+using V = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(Fixture, MenuBarAndFirstInstance) {
+    Sim_Driver* a = Sim_Class::add("Sim A", 2, {{48000, 32, 480, 2}, {44100, 16, 441, 4}});
+    Sim_Class::add("Sim B", 1, {{96000, 24, 64, 2}});
+    QZ_Host& h = start();
+    EXPECT_EQ(texts(QZ_Host::MENU_BAR), (V{"&Audio", "&Channel", "&Help (online)"}));
+    EXPECT_EQ(item(QZ_Host::MENU_BAR, QZ_Host::CMD_HELP).id, 0x7000);
+    EXPECT_EQ(texts(QZ_Host::MENU_AUDIO), (V{"Sim A", "Sim B", "", "&Mode"}));
+    EXPECT_EQ(texts(QZ_Host::MENU_MODE), (V{" 48.0 kHz, 32 bit, stereo", " 44.1 kHz, 16 bit, quadro"}));
+    EXPECT_EQ(texts(QZ_Host::MENU_CHANNEL), (V{"1. In 1", "", "&Input", "", "&Add", "&Delete"}));
+    EXPECT_EQ(texts(QZ_Host::MENU_INPUT), (V{"In 1", "In 2"}));
+    // Radio checks: driver 0, mode 0, instance 0 and its input; "&Delete" greyed with one instance.
+    EXPECT_TRUE(item(QZ_Host::MENU_AUDIO, 0x1000).checked);
+    EXPECT_FALSE(item(QZ_Host::MENU_AUDIO, 0x1001).checked);
+    EXPECT_TRUE(item(QZ_Host::MENU_AUDIO, 0x1000).radio);
+    EXPECT_TRUE(item(QZ_Host::MENU_MODE, 0x2000).checked);
+    EXPECT_TRUE(item(QZ_Host::MENU_CHANNEL, 0x5000).checked);
+    EXPECT_TRUE(item(QZ_Host::MENU_INPUT, 0x6000).checked);
+    EXPECT_FALSE(item(QZ_Host::MENU_INPUT, 0x6001).checked);
+    EXPECT_TRUE(item(QZ_Host::MENU_CHANNEL, QZ_Host::CMD_DELETE).greyed);
+    EXPECT_FALSE(item(QZ_Host::MENU_CHANNEL, QZ_Host::CMD_ADD).greyed);
+    EXPECT_EQ(a->mode_calls, 1);
+    EXPECT_EQ(h.block_frames(), 480);
+    EXPECT_EQ(Sim_Effect::of(h, 0)->rate, 48000.0f);
+    EXPECT_TRUE(Sim_Effect::of(h, 0)->editor_open);
+    EXPECT_EQ(Sim_Effect::of(h, 0)->parent, reinterpret_cast<void*>(0x1234));
+    int w = 0, hh = 0;
+    EXPECT_TRUE(h.editor_rect(&w, &hh));
+    EXPECT_EQ(w, 200);
+    EXPECT_EQ(hh, 236);
+    EXPECT_EQ(h.effect_name(), "sim effect");
+    char vendor[64] = {};
+    EXPECT_EQ(QZ_Host::host_callback(nullptr, audioMasterGetVendorString, 0, 0, vendor, 0), 1);
+    EXPECT_STREQ(vendor, "Steinberg Media Technologies");
+    EXPECT_EQ(QZ_Host::host_callback(nullptr, audioMasterVersion, 0, 0, nullptr, 0), 2400);
+    EXPECT_EQ(QZ_Host::host_callback(nullptr, audioMasterSizeWindow, 200, 236, nullptr, 0), 0);
+    EXPECT_EQ(QZ_Host::host_callback(nullptr, audioMasterIdle, 0, 0, nullptr, 0), 0);
+}
+
+TEST_F(Fixture, AddDeleteAndConnect) {
+    Sim_Class::add("Sim A", 2, {{48000, 32, 480, 2}});
+    QZ_Host& h = start();
+    // The second instance takes the free second input; "&Delete" becomes available.
+    ASSERT_TRUE(h.command(QZ_Host::CMD_ADD));
+    EXPECT_EQ(texts(QZ_Host::MENU_CHANNEL), (V{"1. In 1", "2. In 2", "", "&Input", "", "&Add", "&Delete"}));
+    EXPECT_FALSE(item(QZ_Host::MENU_CHANNEL, QZ_Host::CMD_DELETE).greyed);
+    EXPECT_EQ(h.selected(), 1);
+    EXPECT_TRUE(item(QZ_Host::MENU_CHANNEL, 0x5001).checked);
+    EXPECT_FALSE(item(QZ_Host::MENU_CHANNEL, 0x5000).checked);
+    EXPECT_TRUE(item(QZ_Host::MENU_INPUT, 0x6001).checked);
+    EXPECT_FALSE(item(QZ_Host::MENU_INPUT, 0x6000).checked);
+    EXPECT_FALSE(Sim_Effect::of(h, 0)->editor_open);
+    EXPECT_TRUE(Sim_Effect::of(h, 1)->editor_open);
+    // Every input in use: the third is unconnected.
+    ASSERT_TRUE(h.command(QZ_Host::CMD_ADD));
+    EXPECT_STREQ(h.instance(2).text, "3. Unconnected");
+    EXPECT_EQ(h.instance(2).input, -1);
+    EXPECT_FALSE(item(QZ_Host::MENU_INPUT, 0x6000).checked);
+    EXPECT_FALSE(item(QZ_Host::MENU_INPUT, 0x6001).checked);
+    // Connecting it to input 1: shared inputs are allowed.
+    ASSERT_TRUE(h.command(QZ_Host::CMD_INPUT + 0));
+    EXPECT_STREQ(h.instance(2).text, "3. In 1");
+    EXPECT_EQ(h.input(0).uses, 2);
+    EXPECT_TRUE(item(QZ_Host::MENU_INPUT, 0x6000).checked);
+    ASSERT_TRUE(h.command(QZ_Host::CMD_INPUT + 1));
+    EXPECT_EQ(h.input(0).uses, 1);
+    EXPECT_EQ(h.input(1).uses, 2);
+    EXPECT_FALSE(item(QZ_Host::MENU_INPUT, 0x6000).checked);
+
+    // Deleting instance 0 of three: the others move down and are renumbered, the
+    // former second one is selected with its editor open.
+    ASSERT_TRUE(h.command(QZ_Host::CMD_INSTANCE + 0));
+    Sim_Effect* second = Sim_Effect::of(h, 1);
+    Sim_Effect::log().clear();
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DELETE));
+    EXPECT_EQ(Sim_Effect::log(), (V{"close 1", "open 2", "close-effect 1"}));
+    EXPECT_EQ(h.instance_count(), 2);
+    EXPECT_EQ(texts(QZ_Host::MENU_CHANNEL), (V{"1. In 2", "2. In 2", "", "&Input", "", "&Add", "&Delete"}));
+    EXPECT_EQ(item(QZ_Host::MENU_CHANNEL, 0x5001).text, "2. In 2");
+    EXPECT_EQ(h.menu(QZ_Host::MENU_CHANNEL).find(0x5002), -1);
+    EXPECT_EQ(h.selected(), 0);
+    EXPECT_EQ(Sim_Effect::of(h, 0), second);
+    EXPECT_TRUE(second->editor_open);
+    EXPECT_EQ(h.input(0).uses, 0);
+    EXPECT_EQ(h.input(1).uses, 2);
+    EXPECT_FALSE(item(QZ_Host::MENU_CHANNEL, QZ_Host::CMD_DELETE).greyed);
+    // Down to one: greyed again, and a further delete changes nothing.
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DELETE));
+    EXPECT_EQ(h.instance_count(), 1);
+    EXPECT_TRUE(item(QZ_Host::MENU_CHANNEL, QZ_Host::CMD_DELETE).greyed);
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DELETE));
+    EXPECT_EQ(h.instance_count(), 1);
+    EXPECT_TRUE(Sim_Effect::of(h, 0)->editor_open);
+}
+
+TEST_F(Fixture, NoDriverAndTheTableLimit) {
+    QZ_Host& h = start();
+    ASSERT_EQ(g_reports, (V{"WinMain: No audio drivers found"}));
+    EXPECT_EQ(texts(QZ_Host::MENU_AUDIO), (V{"", "&Mode"}));
+    EXPECT_STREQ(h.instance(0).text, "1. Unconnected");
+    h.block();  // no mode: nothing to run, nothing touched
+    EXPECT_EQ(h.blocks_run(), 0u);
+    for (int k = 1; k < 40; ++k) h.command(QZ_Host::CMD_ADD);
+    EXPECT_EQ(h.instance_count(), 32);
+    EXPECT_STREQ(h.instance(31).text, "32. Unconnected");
+    EXPECT_TRUE(item(QZ_Host::MENU_CHANNEL, QZ_Host::CMD_ADD).greyed);
+    EXPECT_EQ(Sim_Effect::alive().load(), 32);
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DELETE));
+    EXPECT_FALSE(item(QZ_Host::MENU_CHANNEL, QZ_Host::CMD_ADD).greyed);
+}
+
+TEST_F(Fixture, DriverAndModeChanges) {
+    Sim_Driver* a = Sim_Class::add("Sim A", 3, {{48000, 32, 480, 2}, {44100, 16, 441, 4}});
+    Sim_Driver* b = Sim_Class::add("Sim B", 1, {{96000, 24, 64, 2}});
+    QZ_Host& h = start();
+    h.command(QZ_Host::CMD_ADD);
+    h.command(QZ_Host::CMD_ADD);
+    ASSERT_EQ(texts(QZ_Host::MENU_CHANNEL)[2], "3. In 3");
+    // The current mode again: the driver is stopped and started in it anew.
+    ASSERT_TRUE(h.command(QZ_Host::CMD_MODE + 1));
+    EXPECT_EQ(a->free_calls, 1);
+    EXPECT_EQ(h.block_frames(), 441);
+    EXPECT_EQ(Sim_Effect::of(h, 2)->rate, 44100.0f);
+    EXPECT_FALSE(item(QZ_Host::MENU_MODE, 0x2000).checked);
+    EXPECT_TRUE(item(QZ_Host::MENU_MODE, 0x2001).checked);
+    ASSERT_TRUE(h.command(QZ_Host::CMD_MODE + 1));
+    EXPECT_EQ(a->free_calls, 2);
+    EXPECT_EQ(a->mode_calls, 3);
+    EXPECT_TRUE(item(QZ_Host::MENU_MODE, 0x2001).checked);
+    // The current driver again: released, initialised anew, mode 0 started.
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DRIVER + 0));
+    EXPECT_EQ(a->exit_calls, 1);
+    EXPECT_EQ(a->init_calls, 2);
+    EXPECT_EQ(h.current_mode(), 0);
+    EXPECT_EQ(texts(QZ_Host::MENU_MODE).size(), 2u);
+    EXPECT_EQ(texts(QZ_Host::MENU_INPUT), (V{"In 1", "In 2", "In 3"}));
+    EXPECT_EQ(texts(QZ_Host::MENU_CHANNEL)[2], "3. In 3");
+    // A driver with fewer inputs: instances on missing inputs become unconnected,
+    // nobody is renumbered, the menus show the new driver's modes and inputs.
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DRIVER + 1));
+    EXPECT_EQ(texts(QZ_Host::MENU_CHANNEL),
+              (V{"1. In 1", "2. Unconnected", "3. Unconnected", "", "&Input", "", "&Add", "&Delete"}));
+    EXPECT_EQ(texts(QZ_Host::MENU_MODE), (V{" 96.0 kHz, 24 bit, stereo"}));
+    EXPECT_EQ(texts(QZ_Host::MENU_INPUT), (V{"In 1"}));
+    EXPECT_FALSE(item(QZ_Host::MENU_AUDIO, 0x1000).checked);
+    EXPECT_TRUE(item(QZ_Host::MENU_AUDIO, 0x1001).checked);
+    EXPECT_EQ(a->exit_calls, 2);
+    EXPECT_EQ(b->mode_calls, 1);
+    EXPECT_EQ(h.block_frames(), 64);
+
+    // A driver that fails to start is reported; the menus hold nothing of the old
+    // one, and instances added meanwhile are unconnected (no stale input records).
+    a->fail_init = true;
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DRIVER + 0));
+    EXPECT_EQ(g_reports, (V{"menu_driver: Cannot open audio device"}));
+    EXPECT_TRUE(texts(QZ_Host::MENU_MODE).empty());
+    EXPECT_TRUE(texts(QZ_Host::MENU_INPUT).empty());
+    ASSERT_TRUE(h.command(QZ_Host::CMD_ADD));
+    EXPECT_STREQ(h.instance(3).text, "4. Unconnected");
+    a->fail_init = false;
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DRIVER + 0));
+    EXPECT_EQ(h.current_mode(), 0);
+    // A mode that cannot start: reported, no mode current.
+    a->fail_mode = true;
+    ASSERT_TRUE(h.command(QZ_Host::CMD_MODE + 1));
+    EXPECT_EQ(h.current_mode(), -1);
+    EXPECT_EQ(g_reports.back(), "menu_mode: Audio operating error");
+    EXPECT_FALSE(item(QZ_Host::MENU_MODE, 0x2001).checked);
+    EXPECT_FALSE(item(QZ_Host::MENU_MODE, 0x2000).checked);
+}
+
+TEST_F(Fixture, BlockCallbackMix) {
+    Sim_Driver* a = Sim_Class::add("Sim A", 2, {{48000, 32, 8, 4}});
+    QZ_Host& h = start();
+    h.command(QZ_Host::CMD_ADD);  // instance gains 1 and 2 on inputs 1 and 2
+    const int g0 = static_cast<int>(Sim_Effect::of(h, 0)->gain), g1 = static_cast<int>(Sim_Effect::of(h, 1)->gain);
+    for (int i = 0; i < 8; ++i) {
+        a->in_store[0][i] = 0.01f * i;
+        a->in_store[1][i] = -0.02f * i;
+    }
+    for (auto& o : a->out_store) std::fill(o.begin(), o.end(), 0.5f);
+    // Input 2 has no data yet: only instance 0 contributes.
+    a->pump(Sim_Class::callback(), {0});
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_FLOAT_EQ(a->out_store[0][i], g0 * 0.01f * i);
+        EXPECT_FLOAT_EQ(a->out_store[1][i], 2 * g0 * 0.01f * i);
+        // A four-channel mode gets the mix on its first two channels only.
+        EXPECT_EQ(a->out_store[2][i], 0.5f);
+        EXPECT_EQ(a->out_store[3][i], 0.5f);
+    }
+    a->pump(Sim_Class::callback(), {0, 1});
+    for (int i = 0; i < 8; ++i)
+        EXPECT_FLOAT_EQ(a->out_store[0][i], g0 * 0.01f * i + g1 * -0.02f * i);
+    // While a menu action holds the mutex the block is skipped and the outputs stay.
+    const std::uint64_t run = h.blocks_run();
+    for (auto& o : a->out_store) std::fill(o.begin(), o.end(), 0.25f);
+    h.mutex().lock();
+    a->pump(Sim_Class::callback(), {0, 1});
+    h.mutex().unlock();
+    EXPECT_EQ(h.blocks_run(), run);
+    EXPECT_EQ(h.blocks_skipped(), 1u);
+    EXPECT_EQ(a->out_store[0][3], 0.25f);
+    // An unconnected instance adds nothing: connect instance 1 (selected) away and back.
+    h.command(QZ_Host::CMD_ADD);  // third, unconnected
+    a->pump(Sim_Class::callback(), {0, 1});
+    EXPECT_FLOAT_EQ(a->out_store[0][5], g0 * 0.05f + g1 * -0.10f);
+    // The mix is clamped to full scale on the way out, like every conversion.
+    for (int i = 0; i < 8; ++i) a->in_store[0][i] = 0.9f;
+    a->pump(Sim_Class::callback(), {0});
+    EXPECT_EQ(a->out_store[1][0], 1.0f);  // 2 x 0.9
+}
+
+TEST_F(Fixture, ThirtyTwoInstancesSum) {
+    Sim_Driver* a = Sim_Class::add("Sim A", 1, {{48000, 32, 16, 2}});
+    QZ_Host& h = start(nullptr);
+    for (int k = 1; k < 32; ++k) h.command(QZ_Host::CMD_ADD);
+    ASSERT_EQ(h.instance_count(), 32);
+    float gains = 0;
+    for (int k = 0; k < 32; ++k) {
+        h.command(QZ_Host::CMD_INSTANCE + k);
+        h.command(QZ_Host::CMD_INPUT + 0);
+        gains += Sim_Effect::of(h, k)->gain;
+        EXPECT_FALSE(Sim_Effect::of(h, k)->editor_open);  // no effect window, no editor
+    }
+    EXPECT_EQ(h.input(0).uses, 32);
+    for (int i = 0; i < 16; ++i) a->in_store[0][i] = 1e-4f * (i - 8);
+    a->pump(Sim_Class::callback(), {0});
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_NEAR(a->out_store[0][i], gains * 1e-4f * (i - 8), 1e-6);
+        EXPECT_NEAR(a->out_store[1][i], 2 * gains * 1e-4f * (i - 8), 1e-6);
+    }
+}
+
+TEST_F(Fixture, ShutdownOrder) {
+    Sim_Driver* a = Sim_Class::add("Sim A", 2, {{48000, 32, 480, 2}});
+    QZ_Host& h = start();
+    h.command(QZ_Host::CMD_ADD);
+    Sim_Effect::log().clear();
+    h.shutdown();
+    EXPECT_EQ(Sim_Effect::log(), (V{"close 2", "close-effect 1", "close-effect 2"}));
+    // The simulated class is gone with its drivers, so `a` is no longer there to ask.
+    (void)a;
+    EXPECT_EQ(QZ_Rts_instances.count, 0);
+    EXPECT_EQ(h.instance_count(), 0);
+    h.block();  // after shutdown: nothing happens
+    EXPECT_EQ(h.blocks_run(), 0u);
+}
+
+// A menu action waits for the mutex at most a second, then gives up.
+TEST_F(Fixture, MenuActionGivesUpAfterASecond) {
+    Sim_Class::add("Sim A", 2, {{48000, 32, 480, 2}});
+    QZ_Host& h = start();
+    std::thread holder([&] {
+        h.mutex().lock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        h.mutex().unlock();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(h.command(QZ_Host::CMD_ADD));
+    const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    holder.join();
+    EXPECT_GT(waited, 0.9);
+    EXPECT_LT(waited, 1.25);
+    EXPECT_EQ(h.instance_count(), 1);
+}
