@@ -75,6 +75,9 @@ cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2> /dev/n
 "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f > /dev/null 2>&1 || true
 "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f > /dev/null 2>&1 || true
 
+# One wine server for the whole run: otherwise every test program starts its
+# own (and the desktop with it), which costs seconds each.
+"${wineserver[@]}" -p > /dev/null 2>&1 || true
 status=0
 (cd "build/$preset" && ctest --output-on-failure --timeout 300 "$@") || status=$?
 "${wineserver[@]}" -k 2> /dev/null || true
