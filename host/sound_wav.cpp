@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/sound_file.h"
+#include "host/sound_wav.h"
 
 namespace {
 
@@ -35,8 +36,8 @@ class Wav_File final : public QZ_Sound_File {
 public:
     ~Wav_File() override { close(); }
 
-    bool open_read(const std::string& path, std::string* error) {
-        f_ = std::fopen(path.c_str(), "rb");
+    bool open_read(std::FILE* f, std::string* error) {
+        f_ = f;
         if (!f_) return fail(error, "cannot open the file");
         unsigned char head[12];
         if (std::fread(head, 1, 12, f_) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
@@ -73,7 +74,9 @@ public:
                 return true;
             } else {
                 // Another chunk (list, fact, ...): skipped, with its pad byte.
-                if (std::fseek(f_, static_cast<long>(size + (size & 1)), SEEK_CUR) != 0)
+                // (A size past what a seek offset holds cannot be a real chunk.)
+                const std::uint64_t skip = static_cast<std::uint64_t>(size) + (size & 1);
+                if (skip > 0x7FFFFFFF || std::fseek(f_, static_cast<long>(skip), SEEK_CUR) != 0)
                     return fail(error, "damaged chunk");
             }
         }
@@ -195,10 +198,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<QZ_Sound_File> QZ_sound_open_read(const std::string& path, std::string* error) {
+std::unique_ptr<QZ_Sound_File> QZ_wav_open_read(std::FILE* f, std::string* error) {
     auto w = std::make_unique<Wav_File>();
-    if (!w->open_read(path, error)) return nullptr;
+    if (!w->open_read(f, error)) return nullptr;
     return w;
+}
+
+std::unique_ptr<QZ_Sound_File> QZ_sound_open_read(const std::string& path, std::string* error) {
+    return QZ_wav_open_read(std::fopen(path.c_str(), "rb"), error);
 }
 
 std::unique_ptr<QZ_Sound_File> QZ_sound_open_write(const std::string& path, int rate, int channels,
