@@ -368,7 +368,14 @@ QZ_error Interpreter::run() {
                         return finish(refuse(QZ_ERROR_COMMAND_NOT_PARAM, "no object for param '%s'", name));
                     // Deleting the null object destroys nothing.
                 } else if (item.v.present()) {
-                    (void)opt->handler(obj, item.v);
+                    try {
+                        (void)opt->handler(obj, item.v);
+                    } catch (const QZ_text_not_number& t) {
+                        std::printf("spcpp: %s\n", cmd_);
+                        std::printf("spcpp: param '%s' wants a number, not the text '%s'\n", name,
+                                    t.text ? t.text : "");
+                        return finish(QZ_ERROR_COMMAND_NOT_PARAM);
+                    }
                 } else {
                     QZ_value r = opt->handler(obj, QZ_EMPTY);
                     if (text_form()) append_value(r);

@@ -65,15 +65,18 @@ std::int32_t QZ_trunc_to_int(double v) {
 
 std::int32_t QZ_value::as_int() const {
     if (type == QZ_T_FLOAT) return QZ_trunc_to_int(word.f);
-    return word.i;
+    return static_cast<std::int32_t>(as_word());
 }
 
 float QZ_value::as_float() const {
     if (type == QZ_T_FLOAT) return word.f;
-    return static_cast<float>(word.i);
+    return static_cast<float>(static_cast<std::int32_t>(as_word()));
 }
 
-std::uint32_t QZ_value::as_word() const { return word.u; }
+std::uint32_t QZ_value::as_word() const {
+    if (type == QZ_T_STRING) throw QZ_text_not_number{word.s};
+    return word.u;
+}
 
 // ---------------------------------------------------------------- descriptors
 

@@ -59,14 +59,24 @@ public:
     // A value is present when its type code is above 1.
     bool present() const { return type > QZ_T_EMPTY; }
 
+    // The number conversions below are the only way handlers read a number. A
+    // text has none (its word is an address), so on a text they throw
+    // QZ_text_not_number before the handler has changed anything; the
+    // interpreter turns that into a refusal of the option.
+
     // Integer conversion of the handler contract: an integer unchanged, a float
     // truncated toward zero (saturated, NaN gives 0), any other word as it is.
     std::int32_t as_int() const;
     // Float reading: a float unchanged, an integer converted, any other word
     // reinterpreted as an integer and converted.
     float as_float() const;
-    // The 32-bit word, whatever the type (object options store it as it is).
+    // The 32-bit word of a number or handle (object options store it as it is).
     std::uint32_t as_word() const;
+};
+
+// Thrown by QZ_value's number conversions when the value is a text.
+struct QZ_text_not_number {
+    const char* text;  // the word, valid while the command runs
 };
 
 extern QZ_value QZ_EMPTY;

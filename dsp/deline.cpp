@@ -13,7 +13,7 @@ using Delay = QZ_Effect_Deline::Delay;
 
 // "float or integer": a float is used as it is, any other word as an integer.
 double number_of(const QZ_value& v) {
-    return v.type == QZ_T_FLOAT ? static_cast<double>(v.word.f) : static_cast<double>(v.word.i);
+    return v.type == QZ_T_FLOAT ? static_cast<double>(v.as_float()) : static_cast<double>(v.as_int());
 }
 
 // bits 31..62 (shift 31) or 23..54 (shift 23) of the 64-bit product
@@ -224,12 +224,13 @@ QZ_value QZ_Effect_Deline::m_dt(QZ_Object* obj, QZ_value v) {
     if (!d) return QZ_value::real(0.0f);
     if (v.present()) {
         if (v.type == QZ_T_FLOAT) {
-            if (std::isfinite(v.word.f) && v.word.f >= 0.0f) {
-                d->time = v.word.f;
+            const float t = v.as_float();
+            if (std::isfinite(t) && t >= 0.0f) {
+                d->time = t;
                 d->in_samples = false;
             }
-        } else if (v.word.i >= 0 && v.word.i <= MAX_DELAY) {
-            d->time = static_cast<float>(v.word.i);
+        } else if (const std::int32_t t = v.as_int(); t >= 0 && t <= MAX_DELAY) {
+            d->time = static_cast<float>(t);
             d->in_samples = true;
         }
     }

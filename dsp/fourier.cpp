@@ -80,13 +80,20 @@ bool QZ_Fourier_Transform::set_size(int s) {
     return true;
 }
 
+bool QZ_Fourier_Transform::fits(int s) const {
+    if (s < 0 || s != s_) return false;
+    const QZ_Buffer* hb = history_.get();
+    const QZ_Buffer* sb = spectrum_.get();
+    const std::int32_t n_points = 2 << s;
+    return hb && sb && hb->frames() >= n_points && sb->frames() >= 2 * n_points;
+}
+
 void QZ_Fourier_Transform::process() noexcept {
     QZ_Buffer* bi = in.get();
     QZ_Buffer* hb = history_.get();
     QZ_Buffer* sb = spectrum_.get();
-    if (s_ < 0 || !bi || !hb || !sb) return;
+    if (!bi || !fits(s_)) return;
     const std::int32_t n_points = 2 << s_;
-    if (hb->frames() < n_points || sb->frames() < 2 * n_points) return;
     const bool back = backward.load(std::memory_order_relaxed);
     const std::int32_t n = bi->frames();
     const std::int32_t* x = samples(this, bi);
@@ -222,17 +229,34 @@ inline double re_of(const std::int32_t* z, std::int32_t i) { return z[2 * i]; }
 inline double im_of(const std::int32_t* z, std::int32_t i) { return z[2 * i + 1]; }
 }  // namespace
 
-// out[i] = in[i] * conj(H2[i]) * k + H5[i] * conj(H3[i]) * k over N bins.
+// Everything a pass reads or writes, checked once per pass: the internal
+// buffers are ordinary buffers that a command may re-size or delete by handle.
+bool QZ_Fourier_Noisegate::fits() const noexcept {
+    if (n_ == 0) return false;
+    const QZ_Buffer* bi = in.get();
+    const QZ_Buffer* fb = floor.get();
+    const QZ_Buffer* gb = gain.get();
+    const QZ_Buffer* h1 = half1.get();
+    const QZ_Buffer* h2 = half2.get();
+    if (!bi || !signal.get() || !delayed.get() || !fb || !gb || !h1 || !h2) return false;
+    if (bi->frames() < 2 * n_ || fb->frames() < n_ / 2 + 1 || gb->frames() < 2 * n_) return false;
+    // The halves are the inputs of T2 and T3: exactly N samples each.
+    if (h1->frames() != n_ || h2->frames() != n_) return false;
+    for (const QZ_Fourier_Transform* t : {t1, t2, t3, t4, t5})
+        if (!t->fits(s_)) return false;
+    return true;
+}
+
+// out[i] = in[i] * conj(H2[i]) * k + H5[i] * conj(H3[i]) * k over N bins; k
+// undoes the gains' scale. Runs only after fits().
 void QZ_Fourier_Noisegate::filter(std::int32_t* out) noexcept {
-    QZ_Buffer* bi = in.get();
-    QZ_Buffer *s2 = t2->spectrum(), *s3 = t3->spectrum(), *s5 = t5->spectrum();
-    if (!out || !bi || !s2 || !s3 || !s5) return;
-    const std::int32_t* a = samples(this, bi);
-    const std::int32_t* h2 = s2->main_block();
-    const std::int32_t* h3 = s3->main_block();
-    const std::int32_t* h5 = s5->main_block();
+    if (!out) return;
+    const std::int32_t* a = samples(this, in.get());
+    const std::int32_t* h2 = t2->spectrum()->main_block();
+    const std::int32_t* h3 = t3->spectrum()->main_block();
+    const std::int32_t* h5 = t5->spectrum()->main_block();
     if (!a || !h2 || !h3 || !h5) return;
-    const double k = 1024.0 / 2147483647.0;
+    const double k = 1024.0 * static_cast<double>(1 << gain_shift_) / 2147483647.0;
     for (std::int32_t i = 0; i < n_; ++i) {
         const double ar = re_of(a, i), ai = im_of(a, i);
         const double br = re_of(h2, i), bi2 = im_of(h2, i);
@@ -249,14 +273,12 @@ void QZ_Fourier_Noisegate::filter(std::int32_t* out) noexcept {
 }
 
 void QZ_Fourier_Noisegate::process() noexcept {
-    QZ_Buffer* bi = in.get();
+    // Used before -i or -s, or with a buffer deleted or re-sized: nothing to do.
+    if (!fits()) return;
     QZ_Buffer* fb = floor.get();
     QZ_Buffer* gb = gain.get();
     QZ_Buffer* h1 = half1.get();
     QZ_Buffer* h2 = half2.get();
-    // Used before -i (or -s), or with a part deleted: nothing to do.
-    if (n_ == 0 || !bi || !signal.get() || !fb || !gb || !h1 || !h2 || !delayed.get()) return;
-    if (bi->frames() < 2 * n_ || fb->frames() < n_ / 2 + 1 || gb->frames() < 2 * n_) return;
     QZ_Buffer* b1 = o1.get();
     QZ_Buffer* b2 = o2.get();
     std::int32_t* out1 = (b1 && b1->frames() >= 2 * n_) ? samples(this, b1) : nullptr;
@@ -268,14 +290,12 @@ void QZ_Fourier_Noisegate::process() noexcept {
     filter(out1);
 
     t4->process();
-    QZ_Buffer* s4 = t4->spectrum();
-    QZ_Buffer* s1 = t1->spectrum();
-    if (!s4 || !s1) return;
-    const std::int32_t* bins4 = s4->main_block();
+    const std::int32_t* bins4 = t4->spectrum()->main_block();
     std::int32_t* fl = fb->main_block();
     std::int32_t* g = gb->main_block();
     const double offset = 8000.0 * floor_offset;
     const bool adapting = adapt.load(std::memory_order_relaxed);
+    const double unity = 2147483647.0 / 1024.0 / static_cast<double>(1 << gain_shift_);
     for (std::int32_t j = 0; j <= n_ / 2; ++j) {
         const double m = std::sqrt(re_of(bins4, j) * re_of(bins4, j) + im_of(bins4, j) * im_of(bins4, j));
         const double f = fl[j];
@@ -283,7 +303,7 @@ void QZ_Fourier_Noisegate::process() noexcept {
         const double d = f + offset;
         const double x = std::max(m, d);
         const double gv = x == 0.0 ? 1.0 : (x - d) / x;
-        const std::int32_t gq = QZ_trunc_to_int(gv * 2147483647.0 * (1.0 / 1024.0));
+        const std::int32_t gq = QZ_trunc_to_int(gv * unity);
         g[2 * j] = gq;
         g[2 * j + 1] = 0;
         if (j > 0) {
@@ -293,7 +313,7 @@ void QZ_Fourier_Noisegate::process() noexcept {
     }
 
     t1->process();
-    const std::int32_t* h = s1->main_block();
+    const std::int32_t* h = t1->spectrum()->main_block();
     std::int32_t* p1 = h1->main_block();
     std::int32_t* p2 = h2->main_block();
     const std::int32_t half = n_ / 2;
@@ -339,15 +359,21 @@ QZ_value QZ_Fourier_Noisegate::m_i(QZ_Object* obj, QZ_value v) {
     sized(e->gain, len);
     sized(e->half1, n);
     sized(e->half2, n);
+    // Above 1024 bins, N gains of 1.0 would sum past the 32-bit range in the
+    // backward transform: the gains are held 2^shift lower and the filter's
+    // product scaled back up, so the gate stays at unity gain at every size.
+    const int shift = std::max(0, s + 1 - 10);
     std::int32_t* g = e->gain.get()->main_block();
     for (std::int32_t i = 0; i < n; ++i) {
-        g[2 * i] = 2097151;
+        g[2 * i] = 2097151 >> shift;
         g[2 * i + 1] = 0;
     }
     e->t1->in = e->gain;
     e->t2->in = e->half1;
     e->t3->in = e->half2;
     e->n_ = n;
+    e->s_ = s;
+    e->gain_shift_ = shift;
     return e->in.option(QZ_EMPTY);
 }
 

@@ -21,6 +21,9 @@ public:
     // sizes the history (N) and spectrum (2N) buffers.
     bool set_size(int s);
     int size_exponent() const { return s_; }
+    // True when a pass at size exponent s can run: that is the size set, and
+    // both buffers are live and long enough (commands may re-size them).
+    bool fits(int s) const;
     int points() const { return s_ < 0 ? 0 : 2 << s_; }
     QZ_Buffer* spectrum() const { return spectrum_.get(); }
     QZ_Buffer* history() const { return history_.get(); }
@@ -53,6 +56,9 @@ public:
     void process() noexcept override;
 
     int points() const { return n_; }
+    // log2 of the factor by which gains are held below 2097151 so that the
+    // unscaled backward transform of N of them cannot overflow (N above 1024).
+    int gain_shift() const { return gain_shift_; }
 
     static QZ_value m_i(QZ_Object* obj, QZ_value v);
     static QZ_value m_o1(QZ_Object* obj, QZ_value v);
@@ -75,7 +81,10 @@ public:
 
 private:
     QZ_value output_option(QZ_Buffer_ref& ref, QZ_Buffer_ref& made, QZ_value v);
+    bool fits() const noexcept;
     void filter(std::int32_t* out) noexcept;
     QZ_Buffer_ref made_o1_, made_o2_;
     int n_ = 0;  // bins; 0 until -i gave a usable size
+    int s_ = -1;
+    int gain_shift_ = 0;
 };

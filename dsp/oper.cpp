@@ -1,6 +1,7 @@
 #include "dsp/oper.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -144,7 +145,7 @@ QZ_value QZ_Effect_Koef::m_oper(QZ_Object* obj, QZ_value v) {
 QZ_value QZ_Effect_Koef::m_k(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Koef*>(obj);
     if (v.present()) {
-        const double kk = static_cast<double>(v.word.f) * 2147483648.0 / 127.0;
+        const double kk = static_cast<double>(std::bit_cast<float>(v.as_word())) * 2147483648.0 / 127.0;
         if (kk < 2147483648.0 && kk >= -2147483648.0)
             e->k.store(static_cast<std::int32_t>(kk), std::memory_order_relaxed);
     }
@@ -199,7 +200,7 @@ QZ_Effect_Dist::QZ_Effect_Dist() { recompute_bounds(); }
 
 void QZ_Effect_Dist::recompute_bounds() {
     const std::int32_t dd = d.load(std::memory_order_relaxed);
-    const std::int32_t bb = QZ_trunc_to_int(dd * (1.0 - softness));
+    const std::int32_t bb = QZ_trunc_to_int(dd * (1.0 - softness.load(std::memory_order_relaxed)));
     b.store(bb, std::memory_order_relaxed);
     e.store(static_cast<std::int32_t>((static_cast<std::int64_t>(dd) - bb) / 2), std::memory_order_relaxed);
 }
@@ -207,7 +208,8 @@ void QZ_Effect_Dist::recompute_bounds() {
 void QZ_Effect_Dist::recompute_rate() {
     const std::int32_t c = clock();
     if (c == 0) return;
-    r.store(QZ_trunc_to_int(static_cast<double>(rate) * 48000.0 / c * 2147483647.0),
+    r.store(QZ_trunc_to_int(static_cast<double>(rate.load(std::memory_order_relaxed)) * 48000.0 / c *
+                            2147483647.0),
             std::memory_order_relaxed);
 }
 
@@ -272,19 +274,19 @@ QZ_value QZ_Effect_Dist::m_d(QZ_Object* obj, QZ_value v) {
 QZ_value QZ_Effect_Dist::m_s(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Dist*>(obj);
     if (v.present()) {
-        e->softness = v.as_float();
+        e->softness.store(v.as_float(), std::memory_order_relaxed);
         e->recompute_bounds();
     }
-    return QZ_value::real(static_cast<float>(e->softness));
+    return QZ_value::real(static_cast<float>(e->softness.load(std::memory_order_relaxed)));
 }
 
 QZ_value QZ_Effect_Dist::m_k(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Dist*>(obj);
     if (v.present()) {
-        e->rate = v.as_float();
+        e->rate.store(v.as_float(), std::memory_order_relaxed);
         e->recompute_rate();
     }
-    return QZ_value::real(e->rate);
+    return QZ_value::real(e->rate.load(std::memory_order_relaxed));
 }
 
 QZ_value QZ_Effect_Dist::m_l(QZ_Object* obj, QZ_value v) {
@@ -301,8 +303,8 @@ std::int32_t QZ_Effect_Ampdet::coefficient(float f, std::int32_t clock) {
 void QZ_Effect_Ampdet::clock_changed() noexcept {
     const std::int32_t c = clock();
     if (c == 0) return;
-    k1.store(coefficient(f1, c), std::memory_order_relaxed);
-    k2.store(coefficient(f2, c), std::memory_order_relaxed);
+    k1.store(coefficient(f1.load(std::memory_order_relaxed), c), std::memory_order_relaxed);
+    k2.store(coefficient(f2.load(std::memory_order_relaxed), c), std::memory_order_relaxed);
 }
 
 void QZ_Effect_Ampdet::process() noexcept {
@@ -351,19 +353,21 @@ QZ_value QZ_Effect_Ampdet::m_a(QZ_Object* obj, QZ_value v) {
 QZ_value QZ_Effect_Ampdet::m_f1(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Ampdet*>(obj);
     if (v.present()) {
-        e->f1 = v.as_float();
-        if (e->clock() != 0) e->k1.store(coefficient(e->f1, e->clock()), std::memory_order_relaxed);
+        const float f = v.as_float();
+        e->f1.store(f, std::memory_order_relaxed);
+        if (const std::int32_t c = e->clock(); c != 0) e->k1.store(coefficient(f, c), std::memory_order_relaxed);
     }
-    return QZ_value::real(e->f1);
+    return QZ_value::real(e->f1.load(std::memory_order_relaxed));
 }
 
 QZ_value QZ_Effect_Ampdet::m_f2(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Ampdet*>(obj);
     if (v.present()) {
-        e->f2 = v.as_float();
-        if (e->clock() != 0) e->k2.store(coefficient(e->f2, e->clock()), std::memory_order_relaxed);
+        const float f = v.as_float();
+        e->f2.store(f, std::memory_order_relaxed);
+        if (const std::int32_t c = e->clock(); c != 0) e->k2.store(coefficient(f, c), std::memory_order_relaxed);
     }
-    return QZ_value::real(e->f2);
+    return QZ_value::real(e->f2.load(std::memory_order_relaxed));
 }
 
 // ------------------------------------------------------------ descriptors

@@ -90,12 +90,12 @@ public:
     QZ_Buffer_ref in, out;
     std::int32_t s = 0;  // offset state
     std::atomic<std::int32_t> r{0x4000000};
-    float rate = 0.0f;
+    std::atomic<float> rate{0.0f};
     std::atomic<std::int32_t> d{0x1000000};
     std::atomic<std::int32_t> b{0};
     std::atomic<std::int32_t> e{0};
     std::atomic<std::int32_t> flags{0};
-    double softness = 0.5;
+    std::atomic<double> softness{0.5};
 
 private:
     void recompute_bounds();
@@ -118,7 +118,7 @@ public:
     static std::int32_t coefficient(float f, std::int32_t clock);
 
     QZ_Buffer_ref in, out, rect;
-    float f1 = 0.0f, f2 = 0.0f;
+    std::atomic<float> f1{0.0f}, f2{0.0f};
     std::atomic<std::int32_t> k1{0}, k2{0};
     std::int32_t y = 0;  // envelope
 };

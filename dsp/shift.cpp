@@ -19,8 +19,6 @@ inline std::int32_t wsub(std::int32_t a, std::int32_t b) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
 }
 
-// "float or integer": a float truncated toward zero, any other word as an integer.
-std::int32_t int_of(const QZ_value& v) { return v.type == QZ_T_FLOAT ? QZ_trunc_to_int(v.word.f) : v.word.i; }
 
 constexpr std::int32_t MASK = QZ_Shifter_Base::HISTORY - 1;
 
@@ -78,8 +76,8 @@ QZ_value QZ_Effect_Oversam::m_o(QZ_Object* obj, QZ_value v) {
 }
 QZ_value QZ_Effect_Oversam::m_k(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<QZ_Effect_Oversam*>(obj);
-    if (v.present()) e->factor = int_of(v);
-    return QZ_value::integer(e->factor);
+    if (v.present()) e->factor.store(v.as_int(), std::memory_order_relaxed);
+    return QZ_value::integer(e->factor.load(std::memory_order_relaxed));
 }
 
 // --------------------------------------------------------------- shifters
@@ -179,13 +177,13 @@ namespace {
 template <class T>
 QZ_value speed_option(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<T*>(obj);
-    if (v.present()) e->speed.store(int_of(v), std::memory_order_relaxed);
+    if (v.present()) e->speed.store(v.as_int(), std::memory_order_relaxed);
     return QZ_value::integer(e->speed.load(std::memory_order_relaxed));
 }
 template <class T>
 QZ_value phase_option(QZ_Object* obj, QZ_value v) {
     auto* e = static_cast<T*>(obj);
-    if (v.present()) e->phase.store(int_of(v), std::memory_order_relaxed);
+    if (v.present()) e->phase.store(v.as_int(), std::memory_order_relaxed);
     return QZ_value::integer(e->phase.load(std::memory_order_relaxed));
 }
 }  // namespace

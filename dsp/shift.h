@@ -16,7 +16,7 @@ public:
     static QZ_value m_k(QZ_Object* obj, QZ_value v);
 
     QZ_Buffer_ref in, out;
-    std::int32_t factor = 1;  // reported only; the factor used is always 8
+    std::atomic<std::int32_t> factor{1};  // reported only; the factor used is always 8
     std::int32_t s0 = 0, s1 = 0, s2 = 0, d0 = 0, d1 = 0;
 };
 

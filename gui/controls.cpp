@@ -104,7 +104,7 @@ QZ_value QZ_Wid_Butt::m_dat(QZ_Object* o, QZ_value v) {
 }
 QZ_value QZ_Wid_Butt::m_val(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Butt*>(o);
-    if (v.present()) w->set_state(v.type == QZ_T_FLOAT ? v.word.f != 0.0f : v.word.i != 0);
+    if (v.present()) w->set_state(v.as_float() != 0.0f);
     return QZ_value::real(w->state ? 1.0f : 0.0f);
 }
 

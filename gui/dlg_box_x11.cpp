@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <vector>
 
@@ -111,14 +112,35 @@ Window toplevel(Display* d, Window w) {
     return w;
 }
 
-// Protocol errors on the dialog's connection (an owner window that has gone
+// Protocol errors on the dialog's connections (an owner window that has gone
 // away, say) must not end the process; the dialog carries on without what
-// failed. Errors of other connections go where they went before.
-Display* g_dialog_display = nullptr;
+// failed. The handler is process-wide: installed once and never taken out,
+// it passes errors of other connections on to the handler it found, so a
+// chain that other windows build on top of it stays whole.
+std::mutex g_err_mutex;
+std::vector<Display*> g_dialog_displays;
 XErrorHandler g_outer_handler = nullptr;
+bool g_handler_installed = false;
 int dialog_errors(Display* d, XErrorEvent* e) {
-    if (d == g_dialog_display) return 0;
+    {
+        std::lock_guard<std::mutex> lock(g_err_mutex);
+        if (std::find(g_dialog_displays.begin(), g_dialog_displays.end(), d) != g_dialog_displays.end())
+            return 0;
+    }
     return g_outer_handler ? g_outer_handler(d, e) : 0;
+}
+void adopt_display(Display* d) {
+    std::lock_guard<std::mutex> lock(g_err_mutex);
+    g_dialog_displays.push_back(d);
+    if (!g_handler_installed) {
+        g_outer_handler = XSetErrorHandler(&dialog_errors);
+        g_handler_installed = true;
+    }
+}
+void forget_display(Display* d) {
+    std::lock_guard<std::mutex> lock(g_err_mutex);
+    g_dialog_displays.erase(std::remove(g_dialog_displays.begin(), g_dialog_displays.end(), d),
+                            g_dialog_displays.end());
 }
 
 // UTF-8 of one Latin-1 character.
@@ -176,19 +198,13 @@ struct QZ_Dlg_Box_X11::Impl {
         if (gc) XFreeGC(dpy, gc);
         if (win) XDestroyWindow(dpy, win);
         XCloseDisplay(dpy);
-        if (g_dialog_display == dpy) {
-            XSetErrorHandler(g_outer_handler);
-            g_dialog_display = nullptr;
-        }
+        forget_display(dpy);
     }
 
     bool open(const std::string& display, unsigned long transient_for, const std::string& title) {
         dpy = XOpenDisplay(display.empty() ? nullptr : display.c_str());
         if (!dpy) return false;
-        if (!g_dialog_display) {
-            g_dialog_display = dpy;
-            g_outer_handler = XSetErrorHandler(&dialog_errors);
-        }
+        adopt_display(dpy);
         const int screen = DefaultScreen(dpy);
         const Window root = RootWindow(dpy, screen);
         Window owner = transient_for ? toplevel(dpy, transient_for) : 0;

@@ -136,15 +136,17 @@ const char* QZ_Dlg_File_Base::ask(QZ_Dlg_Kind kind, const Asker& asker) {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::optional<std::string> typed = asker.choose(kind, proposed, notice);
         if (!typed) return nullptr;
-        std::string path = complete(*typed);
         // A bare name is taken in the folder the dialog showed: that of the last choice.
         std::error_code ec;
-        fs::path p(path);
-        if (!path.empty() && p.is_relative()) {
+        std::string path = *typed;
+        if (!path.empty() && fs::path(path).is_relative()) {
             const fs::path last(proposed);
-            p = (last.has_parent_path() ? last.parent_path() : fs::current_path(ec)) / p;
+            const fs::path p = (last.has_parent_path() ? last.parent_path() : fs::current_path(ec)) / path;
             path = fs::absolute(p, ec).lexically_normal().string();
         }
+        // A file to open that exists under the very name typed is taken as it
+        // is; any other name without an extension gets the default one.
+        if (!(kind == QZ_Dlg_Kind::open && fs::is_regular_file(fs::path(path), ec))) path = complete(path);
         notice = refusal(kind, path);
         if (notice.empty() && path.size() >= PATH_CHARS) notice = "The file name is too long.";
         proposed = path;

@@ -190,19 +190,30 @@ const char* QZ_Dlg_File_X11::run(QZ_Dlg_Kind kind) {
     if ((h == Helper::zenity && zenity.empty()) || (h == Helper::kdialog && kdialog.empty())) return nullptr;
 
     const unsigned long attach = owner_xwindow(owner_);
-    const auto list = filters();
-    Asker a;
-    if (h == Helper::own) {
+    const auto own = [&] {
         QZ_Dlg_Box_X11 box(display, attach, title());
+        Asker a;
         a.choose = [&](QZ_Dlg_Kind k, const std::string& proposed, const std::string& notice) {
             return box.choose(k, proposed, notice, *this);
         };
         a.replace = [&](const std::string& path) { return box.confirm_replace(path); };
         return ask(kind, a);
-    }
+    };
+    if (h == Helper::own) return own();
 
+    const auto list = filters();
+    Asker a;
     // What the helper itself confirmed, so that it is not asked twice.
     std::string confirmed;
+    // A helper that cannot start or show itself (status other than 0, confirmed,
+    // and 1, cancelled) before the user saw any dialog.
+    bool broken = false, shown = false;
+    const auto judge = [&](const Run_Result& rr) {
+        if (rr.started && (rr.status == 0 || rr.status == 1))
+            shown = true;
+        else if (!shown)
+            broken = true;
+    };
     if (h == Helper::zenity) {
         a.choose = [&](QZ_Dlg_Kind k, const std::string& proposed,
                        const std::string& notice) -> std::optional<std::string> {
@@ -226,6 +237,7 @@ const char* QZ_Dlg_File_X11::run(QZ_Dlg_Kind kind) {
             }
             if (attach) args.push_back("--attach=" + std::to_string(attach));
             const Run_Result rr = run_program(zenity, args, display);
+            judge(rr);
             if (!rr.started || rr.status != 0) return std::nullopt;
             std::string path = first_line(rr.out);
             if (path.empty()) return std::nullopt;
@@ -268,6 +280,7 @@ const char* QZ_Dlg_File_X11::run(QZ_Dlg_Kind kind) {
             args.push_back(start_from(proposed));
             if (!filt.empty()) args.push_back(filt);
             const Run_Result rr = run_program(kdialog, args, display);
+            judge(rr);
             if (!rr.started || rr.status != 0) return std::nullopt;
             std::string path = first_line(rr.out);
             if (path.empty()) return std::nullopt;
@@ -287,5 +300,8 @@ const char* QZ_Dlg_File_X11::run(QZ_Dlg_Kind kind) {
             return rr.started && rr.status == 0;
         };
     }
-    return ask(kind, a);
+    const char* chosen = ask(kind, a);
+    // Chosen automatically and unable to ask: the dialog of our own still can.
+    if (!chosen && broken && helper_ == Helper::automatic) return own();
+    return chosen;
 }

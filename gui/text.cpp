@@ -88,10 +88,12 @@ QZ_value QZ_Wid_Text::m_horz(QZ_Object* o, QZ_value v) {
 }
 QZ_value QZ_Wid_Text::m_bold(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Text*>(o);
-    const bool on = v.type == QZ_T_FLOAT ? v.word.f != 0.0f : v.word.i != 0;
-    if (v.present() && on != w->bold) {
-        w->bold = on;
-        w->makeFont();
+    if (v.present()) {
+        const bool on = v.as_float() != 0.0f;
+        if (on != w->bold) {
+            w->bold = on;
+            w->makeFont();
+        }
     }
     return QZ_value::integer(w->bold ? 1 : 0);
 }

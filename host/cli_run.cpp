@@ -134,6 +134,12 @@ int zelo_run_main(const std::vector<std::string>& args) {
         return drivers_failed("the driver cannot start");
     }
     const int m = static_cast<int>(mode);
+    if (host.mode_count() == 0) {
+        std::fprintf(stderr, "zelo: the driver \"%s\" cannot start: it offers no mode (no sound device?)\n",
+                     host.driver(chosen)->name);
+        host.shutdown();
+        return 1;
+    }
     if (m >= host.mode_count()) {
         std::fprintf(stderr, "zelo: the driver has %d mode(s); --mode takes 0..%d\n", host.mode_count(),
                      host.mode_count() - 1);

@@ -52,6 +52,16 @@ void remove_at(QZ_Host::Menu& m, int pos) {
     if (pos >= 0 && pos < static_cast<int>(m.items.size())) m.items.erase(m.items.begin() + pos);
 }
 
+// Float to float, as the driver model's conversion does it (clamped to
+// [-1, 1], NaN to -1), for the packed float channels most drivers have; the
+// general conversion handles every other layout.
+void clamp_copy(float* dst, const float* src, int n) {
+    for (int i = 0; i < n; ++i) {
+        const float x = src[i];
+        dst[i] = x > 1.0f ? 1.0f : (x >= -1.0f ? x : -1.0f);
+    }
+}
+
 }  // namespace
 
 const char QZ_Host::kVendor[] = "Steinberg Media Technologies";
@@ -423,8 +433,13 @@ void QZ_Host::block() {
         for (int k = 0; k < n_instances_; ++k) {
             Instance& inst = *instances_[k];
             if (!connected(inst) || !inputs_[inst.input].chan->data) continue;
-            host_chan_.data = in;
-            QZ_Rts::copyBuffer(&host_chan_, inputs_[inst.input].chan);
+            QZ_Rts::Chan* src = inputs_[inst.input].chan;
+            if (src->format == QZ_RTS_FLOAT32 && src->count == n) {
+                clamp_copy(in, static_cast<const float*>(src->data), n);
+            } else {
+                host_chan_.data = in;
+                QZ_Rts::copyBuffer(&host_chan_, src);
+            }
             float* ins[1] = {in};
             float* outs[2] = {out_l, out_r};
             inst.effect->processReplacing(inst.effect, ins, outs, n);
@@ -438,8 +453,13 @@ void QZ_Host::block() {
             float* mixes[2] = {mix_l, mix_r};
             int c = 0;
             for (QZ_Chain_Item* it = d->outputs.first(); it && it != d->outputs.end() && c < 2; it = it->next, ++c) {
-                host_chan_.data = mixes[c];
-                QZ_Rts::copyBuffer(QZ_Rts::Chan::of(it), &host_chan_);
+                QZ_Rts::Chan* dst = QZ_Rts::Chan::of(it);
+                if (dst->format == QZ_RTS_FLOAT32 && dst->count == n && dst->data) {
+                    clamp_copy(static_cast<float*>(dst->data), mixes[c], n);
+                } else {
+                    host_chan_.data = mixes[c];
+                    QZ_Rts::copyBuffer(dst, &host_chan_);
+                }
             }
         }
         float pl = peak_l_.load(std::memory_order_relaxed), pr = peak_r_.load(std::memory_order_relaxed);

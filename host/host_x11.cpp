@@ -599,8 +599,10 @@ int zelo_host_main(const std::vector<std::string>& args) {
         front.set_title(host.effect_name());
         front.size(w, h);
         front.show();
-        std::printf("zelo host: window 0x%lx, effect window 0x%lx, %d driver(s)\n", front.main_window(),
-                    front.effect_window(), host.driver_count());
+        std::printf("zelo host: window 0x%lx, effect window 0x%lx, drivers:", front.main_window(),
+                    front.effect_window());
+        for (int i = 0; i < host.driver_count(); ++i) std::printf(" \"%s\"", host.driver(i)->name);
+        std::printf("%s\n", host.driver_count() ? "" : " none");
         std::fflush(stdout);
         front.loop();
         host.shutdown();

@@ -7,7 +7,12 @@
 
 #include "host/cli_cmd.h"
 #include "host/cli_render.h"
+<<<<<<< HEAD
 #if ZELO_HOST_HAS_LIVE || ZELO_HOST_HAS_WINDOW
+=======
+#if ZELO_HOST_HAS_LIVE
+#include "host/cli_drivers.h"
+>>>>>>> main
 #include "host/host_front.h"
 #endif
 
@@ -26,6 +31,7 @@ void usage() {
         "  run --driver NAME [--mode N] [--instances K] [--seconds S]\n"
         "                     the same without a window, with a level line; NAME is a\n"
         "                     driver's name or the start of one, any case (run --list)\n"
+        "  drivers            every sound driver with its modes and channels\n"
         "  cmd [COMMAND...]   run toolkit commands (from the arguments, or standard input)\n"
         "  cmd --demo         run a built-in command script\n"
         "The effect is the one built into this program, or any VST 2.4 plug-in given\n"
@@ -52,8 +58,12 @@ int main(int argc, char** argv) {
 #if ZELO_HOST_HAS_LIVE
     if (mode == "host") return zelo_host_main(args);
     if (mode == "run") return zelo_run_main(args);
+<<<<<<< HEAD
 #elif ZELO_HOST_HAS_WINDOW
     if (mode == "host") return zelo_host_main(args);
+=======
+    if (mode == "drivers") return zelo_drivers_main(args);
+>>>>>>> main
 #endif
     if (mode == "-h" || mode == "--help" || mode == "help") {
         usage();

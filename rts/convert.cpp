@@ -17,6 +17,25 @@
 #include <cstring>
 
 #include "rts/rts.h"
+#include "rts/convert_paths.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+// AVX loops only where 32-byte stack slots are sure to be aligned (not the
+// 32-bit Windows build).
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+// GCC 12 warns inside its own AVX-512 header (its "undefined" register values).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#define QZ_RTS_AVX2 1
+#endif
 
 namespace {
 
@@ -192,8 +211,166 @@ Loop pick_dst(Kind d, bool ps, bool pd) {
     }
 }
 
+#if defined(__SSE2__)
+// Packed layouts that hosts convert every block, four or eight samples at a time;
+// the tail goes through the general loop. They give exactly what it gives.
+
+// 16 significant bits: s / 2^15 is exact in a float.
+void int16_to_float(const unsigned char* src, unsigned, unsigned, unsigned char* dst, unsigned, unsigned,
+                    std::int32_t count) {
+    const __m128 scale = _mm_set1_ps(1.0f / 2147483648.0f);
+    const __m128i zero = _mm_setzero_si128();
+    std::int32_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * k));
+        // Interleaving zero words below the samples puts each at the top of 32 bits.
+        const __m128 lo = _mm_cvtepi32_ps(_mm_unpacklo_epi16(zero, x));
+        const __m128 hi = _mm_cvtepi32_ps(_mm_unpackhi_epi16(zero, x));
+        _mm_storeu_ps(reinterpret_cast<float*>(dst + 4 * k), _mm_mul_ps(lo, scale));
+        _mm_storeu_ps(reinterpret_cast<float*>(dst + 4 * k + 16), _mm_mul_ps(hi, scale));
+    }
+    convert<Kind::i16, Kind::f32, 2, 4>(src + 2 * k, 2, 16, dst + 4 * k, 4, 32, count - k);
+}
+
+// 24 significant bits in three bytes: each sample's bytes moved to the top three
+// bytes of a 32-bit lane, then scaled like the 16-bit ones.
+void int24_to_float(const unsigned char* src, unsigned, unsigned, unsigned char* dst, unsigned, unsigned,
+                    std::int32_t count) {
+    const __m128 scale = _mm_set1_ps(1.0f / 2147483648.0f);
+    std::int32_t k = 0;
+    // A 16-byte load from sample k stays inside the block while k + 6 <= count.
+    for (; k + 6 <= count; k += 4) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * k));
+        const __m128i ab = _mm_unpacklo_epi32(x, _mm_srli_si128(x, 3));
+        const __m128i cd = _mm_unpacklo_epi32(_mm_srli_si128(x, 6), _mm_srli_si128(x, 9));
+        const __m128i v = _mm_slli_epi32(_mm_unpacklo_epi64(ab, cd), 8);
+        _mm_storeu_ps(reinterpret_cast<float*>(dst + 4 * k), _mm_mul_ps(_mm_cvtepi32_ps(v), scale));
+    }
+    convert<Kind::i24, Kind::f32, 3, 4>(src + 3 * k, 3, 24, dst + 4 * k, 4, 32, count - k);
+}
+
+// Clamp in doubles (maxpd gives its second operand for a NaN, so NaN becomes
+// -1.0), scale by 2^31 - 1, truncate.
+void float_to_int32(const unsigned char* src, unsigned, unsigned, unsigned char* dst, unsigned, unsigned,
+                    std::int32_t count) {
+    const __m128d low = _mm_set1_pd(-1.0), high = _mm_set1_pd(1.0), scale = _mm_set1_pd(2147483647.0);
+    std::int32_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m128 f = _mm_loadu_ps(reinterpret_cast<const float*>(src + 4 * k));
+        __m128d a = _mm_cvtps_pd(f), b = _mm_cvtps_pd(_mm_movehl_ps(f, f));
+        a = _mm_mul_pd(_mm_min_pd(_mm_max_pd(a, low), high), scale);
+        b = _mm_mul_pd(_mm_min_pd(_mm_max_pd(b, low), high), scale);
+        const __m128i v = _mm_unpacklo_epi64(_mm_cvttpd_epi32(a), _mm_cvttpd_epi32(b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * k), v);
+    }
+    convert<Kind::f32, Kind::i32, 4, 4>(src + 4 * k, 4, 32, dst + 4 * k, 4, 32, count - k);
+}
+#endif
+
+#if defined(QZ_RTS_AVX2)
+// The same three with eight samples per step, on processors that have AVX2.
+__attribute__((target("avx2"))) void int16_to_float_avx2(const unsigned char* src, unsigned, unsigned,
+                                                          unsigned char* dst, unsigned, unsigned,
+                                                          std::int32_t count) {
+    const __m256 scale = _mm256_set1_ps(1.0f / 32768.0f);
+    std::int32_t k = 0;
+    for (; k + 16 <= count; k += 16) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * k));
+        const __m256 lo = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(x)));
+        const __m256 hi = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(x, 1)));
+        _mm256_storeu_ps(reinterpret_cast<float*>(dst + 4 * k), _mm256_mul_ps(lo, scale));
+        _mm256_storeu_ps(reinterpret_cast<float*>(dst + 4 * k + 32), _mm256_mul_ps(hi, scale));
+    }
+    convert<Kind::i16, Kind::f32, 2, 4>(src + 2 * k, 2, 16, dst + 4 * k, 4, 32, count - k);
+}
+
+__attribute__((target("avx2"))) void int24_to_float_avx2(const unsigned char* src, unsigned, unsigned,
+                                                          unsigned char* dst, unsigned, unsigned,
+                                                          std::int32_t count) {
+    const __m256 scale = _mm256_set1_ps(1.0f / 2147483648.0f);
+    // Per 32-bit lane: a zero byte, then the sample's three bytes.
+    const __m256i order = _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1,
+                                           3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+    std::int32_t k = 0;
+    // The second 16-byte load ends 28 bytes after sample k: inside while k + 10 <= count.
+    for (; k + 10 <= count; k += 8) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * k + 12));
+        const __m256i v = _mm256_shuffle_epi8(_mm256_set_m128i(b, a), order);
+        _mm256_storeu_ps(reinterpret_cast<float*>(dst + 4 * k), _mm256_mul_ps(_mm256_cvtepi32_ps(v), scale));
+    }
+    convert<Kind::i24, Kind::f32, 3, 4>(src + 3 * k, 3, 24, dst + 4 * k, 4, 32, count - k);
+}
+
+__attribute__((target("avx2"))) void float_to_int32_avx2(const unsigned char* src, unsigned, unsigned,
+                                                          unsigned char* dst, unsigned, unsigned,
+                                                          std::int32_t count) {
+    // Clamping the floats is clamping their doubles (+-1 are floats); maxps gives
+    // its second operand for a NaN.
+    const __m256 low = _mm256_set1_ps(-1.0f), high = _mm256_set1_ps(1.0f);
+    const __m256d scale = _mm256_set1_pd(2147483647.0);
+    std::int32_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m256 f = _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(reinterpret_cast<const float*>(src + 4 * k)), low), high);
+        const __m256d a = _mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(f)), scale);
+        const __m256d b = _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(f, 1)), scale);
+        const __m256i v = _mm256_set_m128i(_mm256_cvttpd_epi32(b), _mm256_cvttpd_epi32(a));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * k), v);
+    }
+    convert<Kind::f32, Kind::i32, 4, 4>(src + 4 * k, 4, 32, dst + 4 * k, 4, 32, count - k);
+}
+
+bool has_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+
+// Sixteen at a time where AVX-512 is there: a whole register of floats widens
+// into one of doubles.
+__attribute__((target("avx512f"))) void float_to_int32_avx512(const unsigned char* src, unsigned, unsigned,
+                                                               unsigned char* dst, unsigned, unsigned,
+                                                               std::int32_t count) {
+    const __m512 low = _mm512_set1_ps(-1.0f), high = _mm512_set1_ps(1.0f);
+    const __m512d scale = _mm512_set1_pd(2147483647.0);
+    std::int32_t k = 0;
+    for (; k + 16 <= count; k += 16) {
+        const __m512 f = _mm512_min_ps(_mm512_max_ps(_mm512_loadu_ps(src + 4 * k), low), high);
+        const __m512d a = _mm512_mul_pd(_mm512_cvtps_pd(_mm512_castps512_ps256(f)), scale);
+        const __m512d b = _mm512_mul_pd(
+            _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(f), 1))), scale);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * k), _mm512_cvttpd_epi32(a));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * k + 32), _mm512_cvttpd_epi32(b));
+    }
+    convert<Kind::f32, Kind::i32, 4, 4>(src + 4 * k, 4, 32, dst + 4 * k, 4, 32, count - k);
+}
+
+bool has_avx512() {
+    static const bool yes = __builtin_cpu_supports("avx512f");
+    return yes;
+}
+#endif
+
+std::atomic<int> vector_limit{512};
+
 Loop pick_loop(const Layout& s, const Layout& d) {
     const bool ps = s.stride == size_of(s.kind), pd = d.stride == size_of(d.kind);
+    const int width = vector_limit.load(std::memory_order_relaxed);
+#if defined(QZ_RTS_AVX2)
+    if (width >= 512 && ps && pd && has_avx512() && s.kind == Kind::f32 && d.kind == Kind::i32 && d.bits == 32)
+        return float_to_int32_avx512;
+    if (width >= 256 && ps && pd && has_avx2()) {
+        if (d.kind == Kind::f32 && s.kind == Kind::i16 && s.bits == 16) return int16_to_float_avx2;
+        if (d.kind == Kind::f32 && s.kind == Kind::i24 && s.bits == 24) return int24_to_float_avx2;
+        if (s.kind == Kind::f32 && d.kind == Kind::i32 && d.bits == 32) return float_to_int32_avx2;
+    }
+#endif
+#if defined(__SSE2__)
+    if (width >= 128 && ps && pd) {
+        if (d.kind == Kind::f32 && s.kind == Kind::i16 && s.bits == 16) return int16_to_float;
+        if (d.kind == Kind::f32 && s.kind == Kind::i24 && s.bits == 24) return int24_to_float;
+        if (s.kind == Kind::f32 && d.kind == Kind::i32 && d.bits == 32) return float_to_int32;
+    }
+#endif
     switch (s.kind) {
     case Kind::i8: return pick_dst<Kind::i8>(d.kind, ps, pd);
     case Kind::i16: return pick_dst<Kind::i16>(d.kind, ps, pd);
@@ -239,5 +416,7 @@ QZ_error QZ_Rts::copyBuffer(Chan* dst, Chan* src) {
                     static_cast<unsigned char*>(dst->data), d.stride, d.bits, src->count);
     return QZ_OK;
 }
+
+void QZ_rts_limit_vector_width(int bits) { vector_limit.store(bits); }
 
 std::uint32_t QZ_Rts::copyRefusals() { return refusals.load(std::memory_order_relaxed); }

@@ -115,6 +115,11 @@ QZ_error QZ_Rts_Win32::failMode(QZ_error code) {
 QZ_error QZ_Rts_Win32::mode(Mode* m) {
     if (!m || m->bits < 8 || m->bits % 8 || m->bits > 32 || m->channels < 1 || m->channels > 4 || m->block < 1)
         return QZ_ERROR_AUDIO_CANNOT_OPEN;
+    // A mode still running is stopped first, so that nothing open is lost.
+    if (waveIn || waveOut) {
+        const QZ_error stopped = free();
+        if (stopped != QZ_OK) return stopped;
+    }
     QZ_Rts::mode(m);
     waveIn = waveOut = 0;
     outBuffers[0] = nullptr;

@@ -87,7 +87,8 @@ public:
         // Probing formats a device refuses is expected; ALSA would print each refusal.
         std::call_once(once, [] { snd_lib_error_set_handler(&quiet); });
     }
-    ~Alsa_Device() override = default;
+    // A program that ends while recording runs stops the thread first.
+    ~Alsa_Device() override { halt(); }
 
     unsigned inOpen(QZ_Wave_Handle* h, unsigned, const QZ_Wave_Format* f, QZ_Wave_Proc cb, std::uintptr_t inst,
                     std::uint32_t) override {

@@ -30,12 +30,14 @@ struct Route {
     std::uintptr_t instance = 0;
 };
 
-void CALLBACK in_proc(HWAVEIN h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR p2) {
+// Called by the system, whose 32-bit stack is only 4-byte aligned: realigned on
+// entry, since the block callback below may keep 16-byte vectors on it.
+__attribute__((force_align_arg_pointer)) void CALLBACK in_proc(HWAVEIN h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR p2) {
     const Route* r = reinterpret_cast<const Route*>(inst);
     if (r && r->cb) r->cb(reinterpret_cast<QZ_Wave_Handle>(h), msg, r->instance, p1, p2);
 }
 
-void CALLBACK out_proc(HWAVEOUT h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR p2) {
+__attribute__((force_align_arg_pointer)) void CALLBACK out_proc(HWAVEOUT h, UINT msg, DWORD_PTR inst, DWORD_PTR p1, DWORD_PTR p2) {
     const Route* r = reinterpret_cast<const Route*>(inst);
     if (r && r->cb) r->cb(reinterpret_cast<QZ_Wave_Handle>(h), msg, r->instance, p1, p2);
 }

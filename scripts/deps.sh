@@ -8,7 +8,8 @@ PKGS=(
   clang libclang-rt-dev
   libx11-dev libxext-dev libxtst-dev libfreetype-dev libfontconfig-dev
   libasound2-dev libjack-jackd2-dev libsndfile1-dev libpng-dev
-  xvfb xauth fonts-wine fonts-dejavu-core
+  xvfb xauth fonts-wine fonts-dejavu-core jackd2
+  dpf-plugins-vst
   g++-mingw-w64-i686
   wine wine32:i386
   # Where the kernel runs no 32-bit programs, the Windows tests run in a 64-bit build.

@@ -22,7 +22,7 @@ echo "== tsan: threaded tests"
 # a sound driver stopped while its device thread delivers blocks, the standalone
 # host's menu actions during blocks).
 cmake --preset tsan > /dev/null
-cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation rts_tests host_thread_tests 2>/dev/null ||
+cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation rts_tests host_thread_tests rts_jack_tests 2>/dev/null ||
   cmake --build build/tsan -j"$JOBS"
 (cd build/tsan && ctest --output-on-failure -j"$JOBS" --timeout 300 -R "Thread|ParametersFromASecondThread")
 

@@ -265,6 +265,37 @@ TEST(Refusals, UnknownClassAndParam) {
     delete thing(h);
 }
 
+// A word has no number: given to an option that wants one it is refused with
+// the option and the word named, and that option changes nothing. Options
+// before it stay applied; options that take text still take it.
+TEST(Refusals, TextForANumberOptionChangesNothing) {
+    QZ_handle h = 0;
+    ASSERT_EQ(spcpp("QZ_Test_Thing -v 3 -f 1.5 -o 0x10", &h), QZ_OK);
+    QZ_Test_Thing* t = thing(h);
+    CaptureStdout();
+    EXPECT_EQ(spcpp("%o -v abc", h), QZ_ERROR_COMMAND_NOT_PARAM);
+    std::string out = GetCapturedStdout();
+    EXPECT_EQ(out, "spcpp: %o -v abc\nspcpp: param 'v' wants a number, not the text 'abc'\n");
+    CaptureStdout();
+    EXPECT_EQ(spcpp("%o -f xyz", h), QZ_ERROR_COMMAND_NOT_PARAM);
+    EXPECT_EQ(spcpp("%o -o %s", h, "word"), QZ_ERROR_COMMAND_NOT_PARAM);
+    EXPECT_EQ(spcpp("%o -v  -f 2", h), QZ_ERROR_COMMAND_NOT_PARAM);  // the empty word
+    EXPECT_EQ(spcpp("%o -v 7 -f 12e -v 9", h), QZ_ERROR_COMMAND_NOT_PARAM);
+    out = GetCapturedStdout();
+    EXPECT_NE(out.find("param 'f' wants a number, not the text 'xyz'"), std::string::npos) << out;
+    EXPECT_NE(out.find("param 'o' wants a number, not the text 'word'"), std::string::npos) << out;
+    EXPECT_NE(out.find("param 'f' wants a number, not the text '12e'"), std::string::npos) << out;
+    EXPECT_EQ(t->v, 7);
+    EXPECT_EQ(t->f, 1.5f);
+    EXPECT_EQ(t->o, 0x10u);
+    std::uint32_t r = 0;
+    EXPECT_EQ(spcpp("%o -s word -v %i -o %o -v", h, 8, 0x20u, &r), QZ_OK);
+    EXPECT_EQ(t->s, "word");
+    EXPECT_EQ(r, 8u);
+    EXPECT_EQ(t->o, 0x20u);
+    delete t;
+}
+
 TEST(Refusals, AbstractClassIsNeverCreated) {
     std::size_t live = QZ_live_object_count();
     QZ_handle h = 0x5555;

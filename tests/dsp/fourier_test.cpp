@@ -389,3 +389,55 @@ TEST(FourierNoisegate, RefusesBadInputAndDoesNothingBeforeIt) {
     EXPECT_EQ(fx<QZ_Fourier_Noisegate>(gate)->points(), 0);
     pipe_of(pipe)->process();
 }
+
+// Every buffer the gate works on is an ordinary buffer that any command can
+// re-size by handle. A pass whose buffers no longer fit the gate's size leaves
+// the outputs alone instead of reading or writing past them.
+TEST(FourierNoisegate, InternalBuffersResizedByHandleStopThePass) {
+    for (int which = 0;; ++which) {
+        Gate x(64);
+        std::vector<QZ_handle> inner;
+        for (QZ_Fourier_Transform* t : {x.g->t1, x.g->t2, x.g->t3, x.g->t4, x.g->t5}) {
+            // the transform's own option reports its spectrum
+            inner.push_back(static_cast<QZ_handle>(
+                QZ_Fourier_Transform::m_w(t, QZ_EMPTY).as_word()));
+            inner.push_back(QZ_handle_of(t->history()));
+        }
+        for (QZ_Buffer_ref* r : {&x.g->half1, &x.g->half2, &x.g->gain})
+            inner.push_back(r->handle);
+        inner.push_back(static_cast<QZ_handle>(opt_int("%o -w", x.gate)));
+        if (which == static_cast<int>(inner.size())) break;
+        fill(x.sig, std::vector<std::int32_t>(64, 1 << 20));
+        fill(x.spectrum_in, std::vector<std::int32_t>(128, 1000));
+        pipe_of(x.pipe)->process();
+        for (std::int32_t length : {4, 0}) {
+            ASSERT_EQ(spcpp("%o -l %i", inner[which], length), QZ_OK);
+            fill(x.o1, std::vector<std::int32_t>(128, 77));
+            fill(x.o2, std::vector<std::int32_t>(128, 77));
+            pipe_of(x.pipe)->process();
+            EXPECT_EQ(main_of(x.o1), std::vector<std::int32_t>(128, 77)) << which << " " << length;
+            EXPECT_EQ(main_of(x.o2), std::vector<std::int32_t>(128, 77)) << which << " " << length;
+        }
+    }
+}
+
+// With a zero floor every gain is 1.0, so at every size the gate accepts
+// both outputs give the input spectrum back (the first from the second pass on).
+TEST(FourierNoisegate, UnityGainAtEveryAcceptedSize) {
+    for (int length = 4; length <= 8192; length *= 2) {
+        const int n = length / 2;
+        Gate x(n);
+        ASSERT_EQ(x.g->points(), n);
+        std::vector<std::int32_t> bins(length);
+        for (int i = 0; i < length; ++i) bins[i] = (i % 3 == 0 ? 1000000 : -777777) + 13 * i;
+        fill(x.spectrum_in, bins);
+        fill(x.sig, std::vector<std::int32_t>(n, 0));
+        pipe_of(x.pipe)->process();
+        pipe_of(x.pipe)->process();
+        const std::vector<std::int32_t> first = main_of(x.o1), second = main_of(x.o2);
+        for (int i = 0; i < length; ++i) {
+            ASSERT_NEAR(first[i], bins[i], 4) << "L " << length << " sample " << i;
+            ASSERT_NEAR(second[i], bins[i], 4) << "L " << length << " sample " << i;
+        }
+    }
+}

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "dsp/deline.h"
+#include "dsp/filters.h"
 #include "dsp/oper.h"
+#include "dsp/shift.h"
 #include "tests/dsp/dsp_test_util.h"
 #include "tests/dsp/library_test_util.h"
 
@@ -66,4 +68,65 @@ TEST(LibraryThreads, NumberOptionsDuringPasses) {
     std::vector<std::int32_t> o = main_of(out);
     for (int i = 0; i < n; ++i) ASSERT_EQ(o[i], QZ_q24_product(x[i], 16909320)) << i;
     EXPECT_EQ(fx<QZ_Effect_Deline>(line)->current->gain.load(), 4194303);
+}
+
+// One thread changes number options while another changes the clock, which
+// recomputes coefficients from those same numbers, and passes run meanwhile.
+TEST(LibraryThreads, NumberOptionsAgainstClockChangesDuringPasses) {
+    Owned own;
+    const int n = 64;
+    QZ_handle p = own.pipe(n);
+    QZ_handle in = own.buffer("in"), out = own.buffer("out");
+    QZ_handle dist = own.keep(build("QZ_Effect_Dist -i %o -o %o", in, out));
+    QZ_handle amp = own.keep(build("QZ_Effect_Ampdet -i %o -o %o", in, out));
+    QZ_handle band = own.keep(build("QZ_Effect_Bapass -i %o -o %o", in, out));
+    QZ_handle low = own.keep(build("QZ_Effect_Lopass -i %o -o %o", in, out));
+    QZ_handle over = own.keep(build("QZ_Effect_Oversam -i %o -o %o", in, out));
+    QZ_handle shift = own.keep(build("QZ_Effect_Nshift -i %o -o %o", in, out));
+    QZ_handle lgd = own.keep(build("QZ_Effect_Lgd -i %o -o %o", in, out));
+    QZ_handle copy = own.keep(build("QZ_Effect_Copy -i %o -o %o", in, out));
+    const QZ_handle all[] = {dist, amp, band, low, over, shift, lgd, copy};
+    end_construction(p);
+    std::vector<std::int32_t> x(n);
+    for (int i = 0; i < n; ++i) x[i] = (i % 16 - 8) << 24;
+    fill(in, x);
+
+    const int rounds = 300;
+    std::atomic<int> running{2};
+    std::thread options([&] {
+        for (int r = 0; r < rounds; ++r) {
+            spcpp("%o -k %f -s %f -d %f -l %i", dist, 0.001 * (r % 7 + 1), 0.25 + 0.1 * (r % 3), 0.5, r & 1);
+            spcpp("%o -f1 %f -f2 %f", amp, 100.0 + r, 5.0 + r % 11);
+            spcpp("%o -f %f -q %f", band, 200.0 + r, 0.5 + 0.01 * r);
+            spcpp("%o -f %i", low, 500 + r);
+            spcpp("%o -k %i", over, r % 9);
+            spcpp("%o -s %i -p %i", shift, r * 31 - 3000, r);
+            spcpp("%o -c %f", lgd, 0.01 * (r % 10 + 1));
+            spcpp("%o -is %i -os %i", copy, 1 + r % 2, 1 + r % 3);
+        }
+        --running;
+    });
+    std::thread clocks([&] {
+        for (int r = 0; r < rounds; ++r) {
+            for (QZ_handle e : all) spcpp("QZ_Effect %o -clock %i", e, r % 2 ? 44100 : 48000);
+            spcpp("%o -d %f", dist, 0.5 + 0.125 * (r % 2));  // bounds from the softness -s writes
+        }
+        --running;
+    });
+    int passes = 0;
+    while (running.load() > 0 || passes < 20) {
+        pipe_of(p)->process();
+        ++passes;
+    }
+    options.join();
+    clocks.join();
+
+    // With both threads done, a clock change recomputes from the last numbers.
+    for (QZ_handle e : all) ASSERT_EQ(spcpp("QZ_Effect %o -clock %i", e, 48000), QZ_OK);
+    const double last_rate = static_cast<float>(0.001 * ((rounds - 1) % 7 + 1));
+    EXPECT_NEAR(fx<QZ_Effect_Dist>(dist)->r.load(), last_rate * 2147483647.0, 2.0);
+    EXPECT_EQ(fx<QZ_Effect_Ampdet>(amp)->k1.load(),
+              QZ_Effect_Ampdet::coefficient(100.0f + (rounds - 1), 48000));
+    EXPECT_EQ(fx<QZ_Effect_Ampdet>(amp)->k2.load(),
+              QZ_Effect_Ampdet::coefficient(5.0f + (rounds - 1) % 11, 48000));
 }

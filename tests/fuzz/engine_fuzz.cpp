@@ -2,8 +2,11 @@
 // engine class: random classes, options with random values of every kind
 // (nothing, integers, floats including NaN and infinities, words, handles of
 // live, deleted and internal objects), switching, deletions and passes over
-// buffers full of random and extreme samples. Everything made is deleted at
-// the end of each input, so leaks show up too.
+// buffers full of random and extreme samples. The buffers inside composite
+// effects (transform spectra and histories, the gate's floor, gain, halves and
+// delayed signal) are ordinary buffers reachable by handle, so they join the
+// handles that commands address, re-size, delete and wire. Everything made is
+// deleted at the end of each input, so leaks show up too.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +22,7 @@
 #include "dsp/buffer.h"
 #include "dsp/classes.h"
 #include "dsp/effect.h"
+#include "dsp/fourier.h"
 #include "dsp/soundpipe.h"
 
 namespace {
@@ -87,6 +91,28 @@ const char* const kWords[] = {"set",     "add",      "sub", "stn",  "adn",     "
                               "forward", "backward", "sin", "none", "current", "x",   ""};
 const std::int32_t kSamples[] = {0, 1, -1, INT32_MAX, INT32_MIN, 1 << 30, -(1 << 30), 12345, -65536};
 
+// The buffers inside a transform or a gate, found as a user would: through the
+// options that report them (-w of the gate and of each transform), and for the
+// rest by the handles those objects hold, which are plain sequential handles a
+// user can name as well.
+std::vector<QZ_handle> inner_buffers(QZ_handle h) {
+    std::vector<QZ_handle> v;
+    char text[64];
+    auto of_transform = [&](QZ_Fourier_Transform* t) {
+        v.push_back(QZ_Fourier_Transform::m_w(t, QZ_EMPTY).as_word());
+        v.push_back(QZ_handle_of(t->history()));
+    };
+    if (auto* g = QZ_object_as<QZ_Fourier_Noisegate>(h)) {
+        if (spcpp_text(text, sizeof text, "%o -w", h) == QZ_OK) v.push_back(first_handle(text));
+        for (QZ_Fourier_Transform* t : {g->t1, g->t2, g->t3, g->t4, g->t5}) of_transform(t);
+        for (const QZ_Buffer_ref* r : {&g->half1, &g->half2, &g->gain, &g->delayed}) v.push_back(r->handle);
+    } else if (auto* t = QZ_object_as<QZ_Fourier_Transform>(h)) {
+        if (spcpp_text(text, sizeof text, "%o -w", h) == QZ_OK) v.push_back(first_handle(text));
+        v.push_back(QZ_handle_of(t->history()));
+    }
+    return v;
+}
+
 bool is_buffer_option(const char* name) {
     for (const char* b : {"i", "o", "i1", "i2", "a", "o1", "o2", "go"})
         if (std::strcmp(name, b) == 0) return true;
@@ -109,8 +135,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::set<QZ_handle> made;        // everything created by command, deleted at the end
     std::vector<QZ_handle> handles;  // every handle seen, for object arguments
     std::vector<QZ_handle> buffers;  // the buffers among them, preferred for wiring
+    std::vector<QZ_handle> composites;
+    std::set<QZ_handle> inner;  // inner buffers already among the handles
     auto remember = [&](QZ_handle h) {
         if (h) handles.push_back(h);
+    };
+    // Sizes (-i of the gate, -s of a transform) create and re-size inner
+    // buffers, so they are looked for again after every step.
+    auto reach_inner = [&] {
+        for (QZ_handle c : composites)
+            for (QZ_handle b : inner_buffers(c))
+                if (b && QZ_object_as<QZ_Buffer>(b) && inner.insert(b).second) {
+                    remember(b);
+                    buffers.push_back(b);
+                }
     };
 
     QZ_handle pipe = 0;
@@ -149,6 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         made.insert(h);
                         remember(h);
                         if (QZ_object_as<QZ_Buffer>(h)) buffers.push_back(h);
+                        if (QZ_object_as<QZ_Fourier_Transform>(h) || QZ_object_as<QZ_Fourier_Noisegate>(h))
+                            composites.push_back(h);
                         // Wire most of a new effect's buffer options at once, so
                         // passes reach the inner loops.
                         for (std::size_t i = 0; i < c->option_count && !buffers.empty(); ++i) {
@@ -173,6 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const char* opt = opts[in.byte() % opts.size()];
                 if (std::strcmp(opt, "delete") == 0 && in.byte() % 4 != 0) break;
                 const std::string base = std::string("%o -") + opt;
+                if (trace) std::fprintf(stderr, "  0x%X (%s) %s\n", h, o->descriptor->name, base.c_str() + 3);
                 QZ_error e = QZ_OK;
                 switch (in.byte() % 6) {
                     case 0: e = spcpp_text(text, sizeof text, base.c_str(), h); break;
@@ -247,6 +288,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
         }
+        reach_inner();
     }
 
     if (QZ_Soundpipe* p = QZ_object_as<QZ_Soundpipe>(pipe)) p->process();

@@ -92,6 +92,19 @@ TEST(DlgFile, OpenRefusesMissingFilesAndCancelKeepsTheLastChoice) {
     EXPECT_NE(s.notices[1].find("File not found"), std::string::npos) << s.notices[1];
     EXPECT_NE(s.notices[2].find("Folder not found"), std::string::npos) << s.notices[2];
 
+    // Typed without its extension, the preset is found; a file that really has
+    // no extension opens under its own name.
+    const std::string plain = dir.file("README", "r");
+    s.answers = {dir.file("a"), plain};
+    r = dlg.open();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), good);
+    r = dlg.open();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), plain);
+    s.answers = {good};
+    ASSERT_NE(dlg.open(), nullptr);
+
     // A folder is not a file to open.
     s.answers = {dir.path.string(), std::nullopt};
     EXPECT_EQ(dlg.open(), nullptr);
@@ -271,8 +284,9 @@ TEST_F(DlgHelper, ZenityAsksWithFilterAndConfirmationAndItsAnswerIsCompleted) {
     EXPECT_NE(dlg.save(), nullptr);
     EXPECT_EQ(calls().size(), 1u);
 
-    // Failure (a status other than 0 or 1) gives none, as cancel does.
+    // Failure (a status other than 0 or 1) of the helper asked for gives none, as cancel does.
     ::unlink(log().c_str());
+    dlg.use(QZ_Dlg_File_X11::Helper::zenity);
     fake("zenity", {{5, work.file("song.zelo")}});
     EXPECT_EQ(dlg.open(), nullptr);
     c = calls();
@@ -323,6 +337,14 @@ TEST_F(DlgHelper, NoDisplayMeansNoDialog) {
 // person at the keyboard would.
 class OwnDialog : public ::testing::Test {
 protected:
+    // Looking for the dialog may touch a window just as it goes away: such
+    // errors on the driving connection are expected.
+    static inline Display* s_keys = nullptr;
+    static inline XErrorHandler s_previous = nullptr;
+    static int on_error(Display* d, XErrorEvent* e) {
+        return d == s_keys ? 0 : s_previous ? s_previous(d, e) : 0;
+    }
+
     Display* keys = nullptr;
     Temp_Dir dir;
     void SetUp() override {
@@ -330,15 +352,27 @@ protected:
         ASSERT_TRUE(gui_test::Xvfb_Server::get().running());
         keys = XOpenDisplay(gui_test::Xvfb_Server::get().name().c_str());
         ASSERT_NE(keys, nullptr);
+        s_keys = keys;
+        // Installed once and left in place: handlers installed later (the
+        // windows' own) pass on to it, so taking it out would break their chain.
+        static const bool installed = [] {
+            s_previous = XSetErrorHandler(&on_error);
+            return true;
+        }();
+        (void)installed;
         int ev, er, maj, min;
         if (!XTestQueryExtension(keys, &ev, &er, &maj, &min)) GTEST_SKIP() << "no XTEST on the server";
     }
     void TearDown() override {
-        if (keys) XCloseDisplay(keys);
+        if (!keys) return;
+        s_keys = nullptr;
+        XCloseDisplay(keys);
     }
+    bool dialog_up() { return find_dialog(1) != 0; }
     // The dialog's window, once it is up (0 after 5 s without).
-    Window wait_for_dialog() {
-        for (int i = 0; i < 500; ++i) {
+    Window wait_for_dialog() { return find_dialog(500); }
+    Window find_dialog(int tries) {
+        for (int i = 0; i < tries; ++i) {
             Window root = DefaultRootWindow(keys), r, p, *kids = nullptr;
             unsigned n = 0;
             Window found = 0;
@@ -355,7 +389,7 @@ protected:
                 }
                 if (kids) XFree(kids);
             }
-            if (found) return found;
+            if (found || i + 1 == tries) return found;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return 0;
@@ -367,6 +401,16 @@ protected:
         XTestFakeKeyEvent(keys, code, True, CurrentTime);
         XTestFakeKeyEvent(keys, code, False, CurrentTime);
         if (shift) XTestFakeKeyEvent(keys, sh, False, CurrentTime);
+        XFlush(keys);
+    }
+    // A left click at (x, y) of window `w`.
+    void click(Window w, int x, int y) {
+        int rx = 0, ry = 0;
+        Window child;
+        XTranslateCoordinates(keys, w, DefaultRootWindow(keys), x, y, &rx, &ry, &child);
+        XTestFakeMotionEvent(keys, DefaultScreen(keys), rx, ry, CurrentTime);
+        XTestFakeButtonEvent(keys, 1, True, CurrentTime);
+        XTestFakeButtonEvent(keys, 1, False, CurrentTime);
         XFlush(keys);
     }
     void type(const std::string& s) {
@@ -394,6 +438,14 @@ protected:
             seen = wait_for_dialog() != 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));  // focus settles
             if (seen) script();
+            // A dialog that did not end as the script expected is closed, so
+            // that the test fails instead of waiting for ever.
+            for (int i = 0; i < 300 && dialog_up(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (int i = 0; i < 4 && dialog_up(); ++i) {
+                press(XK_Escape);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
         });
         const char* r = save ? dlg.save() : dlg.open();
         driver.join();
@@ -482,4 +534,45 @@ TEST_F(OwnDialog, StaysAboveTheHostWindowThatHoldsTheEditor) {
     editor.show(0);
     XDestroyWindow(keys, host);
     XSync(keys, False);
+}
+
+TEST_F(OwnDialog, PickingWithTheMouse) {
+    fs::create_directory(dir.path / "sub");
+    const std::string c = (dir.path / "sub" / "c.zelo").string();
+    std::ofstream(c) << "c";
+    QZ_Dlg_File dlg(nullptr, k_filter);
+    dlg.use(QZ_Dlg_File_X11::Helper::own);
+    dlg.display(gui_test::Xvfb_Server::get().name());
+    // Rows are 18 pixels from y = 32; row 1 is "sub", then in it row 1 is "c.zelo".
+    const char* r = drive(dlg, false, [&] {
+        const Window w = wait_for_dialog();
+        type(dir.path.string());  // a typed folder name opens the folder
+        press(XK_Return);
+        click(w, 100, 32 + 18 + 9);  // a double click opens "sub"
+        click(w, 100, 32 + 18 + 9);
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));  // two clicks, not a double one
+        click(w, 100, 32 + 18 + 9);  // selects the file, which fills the name
+        click(w, 245, 307);          // the Open button
+    });
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), c);
+}
+
+TEST_F(OwnDialog, TakesOverWhenTheDesktopHelperCannotShowItself) {
+    Temp_Dir bin;
+    const std::string zenity = bin.file("zenity");
+    std::ofstream(zenity) << "#!/bin/sh\nexit 255\n";  // as when it cannot open the display
+    ::chmod(zenity.c_str(), 0755);
+    const char* p = std::getenv("PATH");
+    const std::string old_path = p ? p : "";
+    ::setenv("PATH", bin.path.c_str(), 1);
+    QZ_Dlg_File dlg(nullptr, k_filter);
+    dlg.display(gui_test::Xvfb_Server::get().name());
+    const char* r = drive(dlg, true, [&] {
+        type(dir.file("x"));
+        press(XK_Return);
+    });
+    ::setenv("PATH", old_path.c_str(), 1);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(std::string(r), dir.file("x.zelo"));
 }

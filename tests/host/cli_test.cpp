@@ -206,6 +206,16 @@ TEST(Response, PlotIsWritten) {
     std::remove(png.c_str());
 }
 
+TEST(Run, DriverErrorsAreReported) {
+    Result none = run("run --driver no-such-driver --seconds 1");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.out.find("no driver 'no-such-driver'"), std::string::npos) << none.out;
+    EXPECT_EQ(run("run").status, 2);
+    EXPECT_EQ(run("run --driver x --instances 33").status, 2);
+    Result list = run("run --list");
+    EXPECT_TRUE(list.status == 0 || list.out.find("No audio drivers found") != std::string::npos) << list.out;
+}
+
 TEST(Console, RunsCommandsAndReportsErrors) {
     Result r = run("cmd", "QZ_Soundpipe -bl 64 -b\nQZ_Buffer -t x -l\nQZ_Foo\n");
     EXPECT_EQ(r.status, 1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "host/host_logic.h"
@@ -265,6 +266,10 @@ TEST_F(Fixture, BlockCallbackMix) {
     for (int i = 0; i < 8; ++i) a->in_store[0][i] = 0.9f;
     a->pump(Sim_Class::callback(), {0});
     EXPECT_EQ(a->out_store[1][0], 1.0f);  // 2 x 0.9
+    // A NaN from the device reaches the effect as -1, as the general conversion gives it.
+    a->in_store[0][1] = std::nanf("");
+    a->pump(Sim_Class::callback(), {0});
+    EXPECT_EQ(a->out_store[0][1], -1.0f);
 }
 
 TEST_F(Fixture, ThirtyTwoInstancesSum) {

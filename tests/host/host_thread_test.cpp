@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "host/host_logic.h"
@@ -45,7 +46,13 @@ TEST(HostThread, MenuActionsDuringBlocks) {
         host.command(QZ_Host::CMD_INSTANCE + round % host.instance_count());
         if (round % 3 == 2) host.command(QZ_Host::CMD_DELETE);
         if (round % 10 == 9) host.command(QZ_Host::CMD_DRIVER);
+        // A person between two menu choices: the driver's thread gets its turn.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    // Blocks after the last action, on a machine however busy.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (host.blocks_run() < 10 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     stop = true;
     audio.join();
     EXPECT_GT(host.blocks_run(), 0u);

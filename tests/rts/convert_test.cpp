@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "rts/convert_paths.h"
 #include "rts/rts.h"
 
 namespace {
@@ -13,8 +14,9 @@ namespace {
 struct Block {
     std::vector<unsigned char> bytes;
     QZ_Rts::Chan chan;
-    Block(QZ_Rts_format f, int count, unsigned char fill = 0xAB)
-        : bytes(static_cast<std::size_t>(count) * QZ_rts_format_stride(f) + 16, fill) {
+    // `slack` bytes follow the block (0: a read past it is caught by ASan).
+    Block(QZ_Rts_format f, int count, unsigned char fill = 0xAB, std::size_t slack = 16)
+        : bytes(static_cast<std::size_t>(count) * QZ_rts_format_stride(f) + slack, fill) {
         chan.format = f;
         chan.count = count;
         chan.data = bytes.data();
@@ -33,6 +35,7 @@ struct Block {
 };
 
 QZ_error copy(Block& d, Block& s) { return QZ_Rts::copyBuffer(&d.chan, &s.chan); }
+void check_every_narrow_sample();
 
 }  // namespace
 
@@ -162,9 +165,57 @@ TEST(RtsConvert, DoublesAreConvertedAsDoubles) {
     EXPECT_EQ(i.get<std::int32_t>(0), static_cast<std::int32_t>(0.1 * 2147483647.0));
 }
 
-// Fast integer-to-float loops give what the rule v / (2^31 - 1) rounded to
-// double, clamped and rounded to float gives, for every 16- and 24-bit sample.
+// Integer-to-float loops give what the rule v / (2^31 - 1) rounded to double,
+// clamped and rounded to float gives, for every 16- and 24-bit sample, whichever
+// vector width converts them.
 TEST(RtsConvert, NarrowIntegersToFloatMatchTheRuleForEverySample) {
+    for (int width : {512, 256, 128, 0}) {
+        SCOPED_TRACE(width);
+        QZ_rts_limit_vector_width(width);
+        check_every_narrow_sample();
+    }
+    QZ_rts_limit_vector_width(512);
+}
+
+// Float to 32-bit integers at every width, for values at and around the edges,
+// and block lengths that leave tails after the vector steps.
+TEST(RtsConvert, FloatToInt32IsTheSameAtEveryWidth) {
+    std::vector<float> values = {0.0f, -0.0f, 1.0f, -1.0f, 1.0000001f, -1.0000001f, 0.99999994f, -0.99999994f,
+                                 std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN(),
+                                 std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::denorm_min(), 1e-30f, -1e-30f, 0.5f, -0.5f, 3e9f};
+    std::uint32_t seed = 12345;
+    while (values.size() < 4099) {
+        seed = seed * 1664525u + 1013904223u;
+        float f;
+        const std::uint32_t bits = (seed >> 9) | 0x3F000000u;  // in [0.5, 1)
+        std::memcpy(&f, &bits, 4);
+        values.push_back((seed & 1) ? -f : f * (seed & 2 ? 1.0f : 1e-3f));
+    }
+    for (int n : {4099, 7, 1}) {
+        Block s(QZ_RTS_FLOAT32, n, 0, 0), ref(QZ_RTS_INT32, n, 0, 0);
+        for (int k = 0; k < n; ++k) s.put<float>(k, values[static_cast<std::size_t>(k)]);
+        QZ_rts_limit_vector_width(0);
+        ASSERT_EQ(copy(ref, s), QZ_OK);
+        for (int k = 0; k < n; ++k) {
+            double x = values[static_cast<std::size_t>(k)];
+            if (x > 1.0) x = 1.0;
+            if (!(x >= -1.0)) x = -1.0;
+            ASSERT_EQ(ref.get<std::int32_t>(k), static_cast<std::int32_t>(x * 2147483647.0)) << k;
+        }
+        for (int width : {128, 256, 512}) {
+            QZ_rts_limit_vector_width(width);
+            Block d(QZ_RTS_INT32, n, 0, 0);
+            ASSERT_EQ(copy(d, s), QZ_OK);
+            EXPECT_EQ(std::memcmp(d.bytes.data(), ref.bytes.data(), static_cast<std::size_t>(n) * 4), 0)
+                << width << " " << n;
+        }
+    }
+    QZ_rts_limit_vector_width(512);
+}
+
+namespace {
+void check_every_narrow_sample() {
     constexpr int n = 1 << 16;
     Block s16(QZ_RTS_INT16, n), f(QZ_RTS_FLOAT32, n);
     for (int k = 0; k < n; ++k) s16.put<std::int16_t>(k, static_cast<std::int16_t>(k - 32768));
@@ -193,7 +244,24 @@ TEST(RtsConvert, NarrowIntegersToFloatMatchTheRuleForEverySample) {
             wrong += f.get<float>(k) != rule(static_cast<std::int32_t>(static_cast<std::uint32_t>((chunk << 16 | k) - (1 << 23)) << 8));
     }
     EXPECT_EQ(wrong, 0);
+
+    // Blocks that end inside a vector step, with nothing readable after them.
+    for (int count : {1, 9, 10, 11, 13, 17, 31}) {
+        Block a(QZ_RTS_INT16, count, 0, 0), b(QZ_RTS_INT24, count, 0, 0), fa(QZ_RTS_FLOAT32, count, 0, 0),
+            fb(QZ_RTS_FLOAT32, count, 0, 0);
+        std::memcpy(a.at(0), s16.at(n - count), static_cast<std::size_t>(count) * 2);
+        std::memcpy(b.at(0), s24.at(n - count), static_cast<std::size_t>(count) * 3);
+        ASSERT_EQ(copy(fa, a), QZ_OK);
+        ASSERT_EQ(copy(fb, b), QZ_OK);
+        for (int k = 0; k < count; ++k) {
+            EXPECT_EQ(fa.get<float>(k), rule((n - count + k - 32768) * 65536)) << count;
+            EXPECT_EQ(fb.get<float>(k), rule(static_cast<std::int32_t>(
+                                            static_cast<std::uint32_t>((255 << 16 | (n - count + k)) - (1 << 23)) << 8)))
+                << count;
+        }
+    }
 }
+}  // namespace
 
 TEST(RtsConvert, MismatchedCountIsRefusedWithSilenceAndLaterCallsStillConvert) {
     Block s(QZ_RTS_FLOAT32, 4), d(QZ_RTS_INT16, 5, 0x55);

@@ -214,6 +214,11 @@ TEST_F(Driver, CleanStopReturnsAllInputBuffersAndNoBlockFollows) {
     EXPECT_EQ(d->mode(QZ_Rts::modeAt(d->modes, 0)), QZ_OK);
     sim.advance(10);
     EXPECT_EQ(g_blocks.load(), 6);
+    // A second mode while one runs: the first is stopped and closed before.
+    EXPECT_EQ(d->mode(QZ_Rts::modeAt(d->modes, 1)), QZ_OK);
+    EXPECT_EQ(sim.openIn, 1);
+    EXPECT_EQ(sim.openOut, 1);
+    EXPECT_EQ(d->outputs.count, QZ_Rts::modeAt(d->modes, 1)->channels);
     EXPECT_EQ(d->free(), QZ_OK);
     EXPECT_EQ(d->exit(), QZ_OK);
     EXPECT_EQ(d->modes.count + d->inputs.count, 0);
