@@ -7,12 +7,8 @@
 
 #include "host/cli_cmd.h"
 #include "host/cli_render.h"
-<<<<<<< HEAD
 #if ZELO_HOST_HAS_LIVE || ZELO_HOST_HAS_WINDOW
-=======
-#if ZELO_HOST_HAS_LIVE
 #include "host/cli_drivers.h"
->>>>>>> main
 #include "host/host_front.h"
 #endif
 
@@ -58,12 +54,10 @@ int main(int argc, char** argv) {
 #if ZELO_HOST_HAS_LIVE
     if (mode == "host") return zelo_host_main(args);
     if (mode == "run") return zelo_run_main(args);
-<<<<<<< HEAD
+    if (mode == "drivers") return zelo_drivers_main(args);
 #elif ZELO_HOST_HAS_WINDOW
     if (mode == "host") return zelo_host_main(args);
-=======
     if (mode == "drivers") return zelo_drivers_main(args);
->>>>>>> main
 #endif
     if (mode == "-h" || mode == "--help" || mode == "help") {
         usage();
