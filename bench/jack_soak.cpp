@@ -4,7 +4,10 @@
 // count (target 0) and the worst cycle of our driver and of the block callback
 // as a share of the period.
 //
-//   jack_soak [seconds=60] [period=64] [--no-realtime]
+// With --baseline it first runs the server as long again with no client of
+// ours, so that xruns the machine causes by itself can be told apart.
+//
+//   jack_soak [seconds=60] [period=64] [--no-realtime] [--baseline]
 #include <jack/jack.h>
 
 #include <algorithm>
@@ -61,11 +64,13 @@ int quiet_box(const char* text, const char*) {
 
 int main(int argc, char** argv) {
     int seconds = 60, period = 64;
-    bool realtime = true;
+    bool realtime = true, baseline = false;
     int positional = 0;
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--no-realtime") == 0)
             realtime = false;
+        else if (std::strcmp(argv[k], "--baseline") == 0)
+            baseline = true;
         else if (positional++ == 0)
             seconds = std::max(1, std::atoi(argv[k]));
         else
@@ -88,6 +93,14 @@ int main(int argc, char** argv) {
     }
     jack_set_xrun_callback(monitor, &on_xrun, nullptr);
     jack_activate(monitor);
+
+    int idle_xruns = -1;
+    if (baseline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const int x0 = g_xruns.load();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        idle_xruns = g_xruns.load() - x0;
+    }
 
     QZ_Rts_Asio::classInit(&copy_block);
     QZ_Rts_Asio* d = static_cast<QZ_Rts_Asio*>(QZ_Rts::instanceAt(0));
@@ -123,6 +136,8 @@ int main(int argc, char** argv) {
     const double expected = static_cast<double>(seconds) * kRate / period;
     std::printf("blocks: %ld (%.1f%% of the %.0f due)\n", blocks, 100.0 * blocks / expected, expected);
     std::printf("xruns reported by the server: %d  (target 0: %s)\n", xruns, xruns == 0 ? "met" : "MISSED");
+    if (idle_xruns >= 0)
+        std::printf("xruns of the server alone over the same time before: %d\n", idle_xruns);
     std::printf("worst driver cycle: %.1f us = %.2f%% of the %.1f us period\n", worst_cycle / 1e3,
                 100.0 * worst_cycle / period_ns, period_ns / 1e3);
     std::printf("block callback: worst %.1f us = %.2f%% of the period, mean %.2f us\n", g_block_worst_ns / 1e3,

@@ -132,8 +132,12 @@ void QZ_Wid_Knob::set_value(float v) {
     std::int32_t p = 0;
     if (maximum != minimum) {
         const long double span = static_cast<long double>(strip.frames) - 1.0L;
-        const long double t =
+        long double t =
             span * (static_cast<long double>(v) - minimum) / (static_cast<long double>(maximum) - minimum);
+        // A frame's own value, once stored as a float, may come back a hair
+        // below the frame number; a thousandth of a frame is far above that
+        // rounding and far below any value between two frames.
+        if (t >= 0) t += 1e-3L;
         p = QZ_trunc_to_int(static_cast<double>(std::trunc(t)));
     }
     if (resource.empty()) return;
@@ -193,6 +197,7 @@ QZ_value QZ_Wid_Knob::m_dat(QZ_Object* o, QZ_value v) {
 QZ_value QZ_Wid_Knob::m_val(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid_Knob*>(o);
     if (v.present()) w->set_value(v.as_float());
+    Paint_Guard g(w);  // a drag on the window's thread may be moving it
     return QZ_value::real(w->value());
 }
 QZ_value QZ_Wid_Knob::m_mn(QZ_Object* o, QZ_value v) {

@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cctype>
@@ -271,11 +272,19 @@ struct QZ_Dlg_Box_X11::Impl {
 
         XMapRaised(dpy, win);
         // Keys go to the dialog while it is up, also on displays without a window manager.
-        for (XEvent e;;) {
-            XWindowEvent(dpy, win, StructureNotifyMask, &e);
-            if (e.type == MapNotify) break;
+        // Focus needs the window mapped; a window manager that holds it back
+        // for long leaves the focus to the user.
+        XFlush(dpy);
+        bool mapped = false;
+        for (int waited = 0; !mapped && waited < 2000; waited += 10) {
+            XEvent e;
+            while (!mapped && XCheckTypedWindowEvent(dpy, win, MapNotify, &e)) mapped = true;
+            if (!mapped) {
+                pollfd pfd{ConnectionNumber(dpy), POLLIN, 0};
+                ::poll(&pfd, 1, 10);
+            }
         }
-        XSetInputFocus(dpy, win, RevertToParent, CurrentTime);
+        if (mapped) XSetInputFocus(dpy, win, RevertToParent, CurrentTime);
         return true;
     }
 
@@ -349,7 +358,9 @@ struct QZ_Dlg_Box_X11::Impl {
             fill(pic, {LIST.right - 5, t, LIST.right - 2, std::max(b, t + 4)}, C_EDGE);
         }
 
-        text(pic, NOTICE, notice.substr(0, notice.find('\n')), C_NOTICE);
+        std::string line = notice;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        text(pic, NOTICE, line, C_NOTICE);
         text(pic, NAME_LABEL, "File name:", C_DIM);
         fill(pic, NAME, C_WELL);
         outline(pic, NAME, focus == AT_NAME ? C_ACCENT : C_EDGE);

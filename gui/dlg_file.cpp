@@ -113,7 +113,7 @@ std::string QZ_Dlg_File_Base::refusal(QZ_Dlg_Kind kind, const std::string& path)
     if (!fs::is_directory(folder, ec)) return "Folder not found: " + folder.string();
     if (fs::is_directory(p, ec)) return name + " is a folder.";
     if (kind == QZ_Dlg_Kind::open && !fs::is_regular_file(p, ec))
-        return name + "\nFile not found.\nCheck the file name and try again.";
+        return "File not found: " + name;
     return {};
 }
 

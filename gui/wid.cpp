@@ -23,18 +23,41 @@ void QZ_Wid::draw(QZ_Picture&, std::int32_t, std::int32_t, const QZ_Rect&) {}
 
 void QZ_Wid::update() {
     prepare();
-    if (win_) win_->redraw(rect());
+    if (QZ_Win* w = win_) w->redraw(rect());
 }
 
 void QZ_Wid::mouseDown(std::int32_t, std::int32_t) {}
 void QZ_Wid::mouseDrag(std::int32_t, std::int32_t) {}
 bool QZ_Wid::hitTest(std::int32_t, std::int32_t) { return true; }
 
-QZ_Wid::Paint_Guard::Paint_Guard(const QZ_Wid* w) : win_(w->win_) {
-    if (win_) win_->paint_mutex_.lock();
+namespace {
+// Held while widgets are attached or detached, and by the guard of a widget
+// that has no window.
+std::recursive_mutex g_attach_mutex;
+}  // namespace
+
+QZ_Wid::Paint_Guard::Paint_Guard(const QZ_Wid* w) {
+    // The window may change between looking and locking: look again under the lock.
+    for (;;) {
+        if (QZ_Win* win = w->win_.load()) {
+            win->paint_mutex_.lock();
+            if (w->win_.load() == win) {
+                win_ = win;
+                return;
+            }
+            win->paint_mutex_.unlock();
+        } else {
+            g_attach_mutex.lock();
+            if (!w->win_.load()) return;
+            g_attach_mutex.unlock();
+        }
+    }
 }
 QZ_Wid::Paint_Guard::~Paint_Guard() {
-    if (win_) win_->paint_mutex_.unlock();
+    if (win_)
+        win_->paint_mutex_.unlock();
+    else
+        g_attach_mutex.unlock();
 }
 
 void QZ_Wid::detach() {
@@ -50,6 +73,7 @@ void QZ_Wid::detach() {
 
 void QZ_Wid::attach(QZ_Win* w) {
     if (win_ == w) return;  // attaching again to the same window changes nothing
+    std::lock_guard<std::recursive_mutex> attaching(g_attach_mutex);
     if (win_) detach();
     if (!w) return;
     std::lock_guard<std::recursive_timed_mutex> lock(w->paint_mutex_);
@@ -114,7 +138,7 @@ QZ_value QZ_Wid::m_win(QZ_Object* o, QZ_value v) {
             w->attach(win);
         }  // a word that names no window is refused: the attachment stays
     }
-    return QZ_value::object(QZ_handle_of(w->win_));
+    return QZ_value::object(QZ_handle_of(w->win_.load()));
 }
 QZ_value QZ_Wid::m_vis(QZ_Object* o, QZ_value v) {
     auto* w = static_cast<QZ_Wid*>(o);

@@ -1,6 +1,7 @@
 // Widget base and the picture widget.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,7 +39,9 @@ public:
     virtual bool hitTest(std::int32_t x, std::int32_t y);
     virtual void mouseUp() {}
 
-    // While alive, painting of the widget's window waits (no-op when unattached).
+    // While alive, painting of the widget's window waits. An unattached widget
+    // is guarded by the lock that attaching takes, so what another thread
+    // writes into it is seen by the first paint after it is attached.
     class Paint_Guard {
     public:
         explicit Paint_Guard(const QZ_Wid* w);
@@ -47,7 +50,7 @@ public:
         Paint_Guard& operator=(const Paint_Guard&) = delete;
 
     private:
-        QZ_Win* win_;
+        QZ_Win* win_ = nullptr;
     };
 
     // Attaches to a window (detaching from any other first), or with null detaches.
@@ -72,7 +75,8 @@ private:
     friend class QZ_Win;
     void detach();
 
-    QZ_Win* win_ = nullptr;
+    // Read by a host thread (a value set while the editor opens or closes).
+    std::atomic<QZ_Win*> win_{nullptr};
     QZ_Chain_Item entry_{this};                                 // in the window's widget list
     std::vector<std::unique_ptr<QZ_Chain_Item>> tile_entries_;  // one per covered tile
 };

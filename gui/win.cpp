@@ -170,6 +170,17 @@ void QZ_Win::pointer_leave() {
     if (old) redraw(old->rect());
 }
 
+void QZ_Win::release_pointer() {
+    QZ_Wid* old = nullptr;
+    {
+        std::lock_guard<std::recursive_timed_mutex> lock(paint_mutex_);
+        old = hovered_;
+        hovered_ = nullptr;
+        captured_ = nullptr;
+    }
+    if (old) redraw(old->rect());
+}
+
 QZ_Win_Image::QZ_Win_Image(std::int32_t width, std::int32_t height) : QZ_Win(width, height) {
     image.allocate(this->width(), this->height());
     image.fill({0, 0, 0, 0});

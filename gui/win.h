@@ -49,6 +49,9 @@ public:
     void pointer_up();
     // The pointer left the window: ends a drag, and removes the highlight.
     void pointer_leave();
+    // Forgets the hovered and the captured widget (the highlight is redrawn
+    // away): after a modal action the pointer may be anywhere.
+    void release_pointer();
 
     QZ_Wid* hovered() const { return hovered_; }
     QZ_Wid* captured() const { return captured_; }

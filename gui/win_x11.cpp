@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <poll.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -171,7 +172,11 @@ QZ_Win_X11::XWindow QZ_Win_X11::show(XWindow parent) {
 }
 
 void QZ_Win_X11::redraw(const QZ_Rect& r) {
-    if (window_) paint(r);
+    {
+        std::lock_guard<std::mutex> lock(x_mutex_);
+        if (!window_) return;
+    }
+    paint(r);
 }
 
 void QZ_Win_X11::present(const QZ_Rect& s, const QZ_Picture& tile, std::int32_t tile_x, std::int32_t tile_y) {
@@ -235,4 +240,30 @@ int QZ_Win_X11::idle() {
         }
     }
     return static_cast<int>(events.size());
+}
+
+bool QZ_Win_X11::wait_events(int timeout_ms) {
+    int fd = -1;
+    {
+        std::unique_lock<std::mutex> lock(x_mutex_);
+        if (!dpy_ || !window_) {
+            lock.unlock();
+            ::poll(nullptr, 0, timeout_ms);  // nothing to wait on: just the time
+            return false;
+        }
+        // Events already read from the socket (while waiting for a reply) would
+        // not wake a poll.
+        if (XEventsQueued(dpy_, QueuedAlready) > 0) return true;
+        fd = ConnectionNumber(dpy_);
+    }
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, timeout_ms) > 0;
+}
+
+bool QZ_Win_X11::resize_parent(std::int32_t width, std::int32_t height) {
+    std::lock_guard<std::mutex> lock(x_mutex_);
+    if (!dpy_ || !parent_ || width <= 0 || height <= 0) return false;
+    Error_Trap trap(dpy_);
+    XResizeWindow(dpy_, parent_, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    return !trap.failed();
 }

@@ -35,6 +35,14 @@ public:
     // any rate, and when the window is not shown. Returns the number handled.
     int idle();
 
+    // Waits at most timeout_ms for events on the connection; true when some may
+    // be there (idle() then handles them). While not shown it only sleeps.
+    bool wait_events(int timeout_ms);
+
+    // Sets the outer size of the parent window, leaving its position alone.
+    // False when not shown or the parent refused.
+    bool resize_parent(std::int32_t width, std::int32_t height);
+
 protected:
     void present(const QZ_Rect& s, const QZ_Picture& tile, std::int32_t tile_x, std::int32_t tile_y) override;
 

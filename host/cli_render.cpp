@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/cli_preset.h"
 #if ZELO_HOST_HAS_PLOT
 #include "host/cli_plot.h"
 #endif
@@ -35,6 +36,7 @@ struct Setting {
 
 struct Options {
     std::string input, output, plugin, plot;
+    std::string preset, save_preset;  // --preset, --save-preset
     std::vector<Setting> settings;
     float rate = 44100.0f;
     int block = 512;
@@ -68,6 +70,10 @@ Options parse(const std::vector<std::string>& args, Mode mode) {
         std::string v;
         if (a == "--plugin") {
             next(o.plugin);
+        } else if (a == "--preset") {
+            next(o.preset);
+        } else if (a == "--save-preset") {
+            next(o.save_preset);
         } else if (a == "-o" && files) {
             next(o.output);
         } else if (a == "--plot" && !files) {
@@ -211,7 +217,10 @@ std::unique_ptr<Plugin> instance(const Module& m, const Options& o) {
         return nullptr;
     }
     p->start(o.rate, o.block);
+    // A preset first, then the settings over it; what is saved is the outcome.
+    if (!o.preset.empty() && !zelo_load_preset(*p, o.preset)) return nullptr;
     if (!apply(*p, o.settings, o.plugin.empty())) return nullptr;
+    if (!o.save_preset.empty() && !zelo_save_preset(*p, o.save_preset)) return nullptr;
     return p;
 }
 

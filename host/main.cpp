@@ -7,6 +7,9 @@
 
 #include "host/cli_cmd.h"
 #include "host/cli_render.h"
+#if ZELO_HOST_HAS_EDITOR
+#include "host/cli_preset.h"
+#endif
 #if ZELO_HOST_HAS_LIVE || ZELO_HOST_HAS_WINDOW
 #include "host/cli_drivers.h"
 #include "host/host_front.h"
@@ -22,6 +25,8 @@ void usage() {
         "  render [IN] [-o OUT] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]\n"
         "                     run a sound file (or a built-in sweep) through the effect;\n"
         "                     OUT is .wav (default zelo-out.wav), .flac, .aiff, .ogg, .au or .caf\n"
+        "  snapshot FILE.png [--preset FILE] [--set NAME=VALUE]...\n"
+        "                     write the effect's editor as a picture\n"
         "  host               the host window: instances of the effect on a sound driver,\n"
         "                     chosen from its menus (needs an X display)\n"
         "  run --driver NAME [--mode N] [--instances K] [--seconds S]\n"
@@ -33,6 +38,8 @@ void usage() {
         "The effect is the one built into this program, or any VST 2.4 plug-in given\n"
         "by --plugin. NAME is a parameter's full name or the short name hosts show\n"
         "(Frequency or Frequen, any case), VALUE 0..1.\n"
+        "response and render also take --preset FILE (loaded before the settings)\n"
+        "and --save-preset FILE (the parameters after the settings).\n"
         "With no mode, runs `response`.");
 }
 }  // namespace
@@ -51,6 +58,9 @@ int main(int argc, char** argv) {
     if (mode == "cmd") return zelo_cmd_main(args);
     if (mode == "render") return zelo_render_main(args);
     if (mode == "response") return zelo_response_main(args);
+#if ZELO_HOST_HAS_EDITOR
+    if (mode == "snapshot") return zelo_snapshot_main(args);
+#endif
 #if ZELO_HOST_HAS_LIVE
     if (mode == "host") return zelo_host_main(args);
     if (mode == "run") return zelo_run_main(args);

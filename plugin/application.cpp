@@ -10,7 +10,9 @@
 #include "dsp/buffer.h"
 #include "dsp/effect.h"
 #include "dsp/soundpipe.h"
+#include "plugin/preset.h"
 #if ZELO_WITH_GUI
+#include "gui/dlg_file.h"
 #include "gui/wid.h"
 #include "gui/win.h"
 #endif
@@ -18,6 +20,7 @@
 const char QZ_VENDOR_STRING[] = "zelo.audio";
 const char QZ_EFFECT_NAME[] = "1-st order low-pass";
 const char QZ_PRODUCT_STRING[] = "zelo.audio 1-st order low-pass";
+const char QZ_PRESET_FILTER[] = "Preset file (*.zelo)\0*.zelo\0";
 
 namespace {
 
@@ -45,7 +48,23 @@ QZ_Application::Param::Param() : name(""), label(kYesNo) {
     length = -1;
 }
 
-void QZ_Application::Param::changed(QZ_Object* target) { apply(target); }
+void QZ_Application::Param::changed(QZ_Object* target) {
+    // Records 2 and 3 are actions: a button bound to them saves or loads.
+    if (app && index == 2)
+        app->savePreset();
+    else if (app && index == 3)
+        app->loadPreset();
+    else
+        apply(target);
+}
+
+void QZ_Application::Port::changed(QZ_Object* target) {
+    if (type == QZ_T_FLOAT)
+        param.store_float(word.f);
+    else
+        param.store_int(word.i);
+    param.changed(target);
+}
 
 std::int32_t QZ_Application::Param::load_int() const {
     return std::atomic_ref<std::int32_t>(const_cast<std::int32_t&>(word.i)).load(std::memory_order_relaxed);
@@ -86,6 +105,9 @@ QZ_Application::QZ_Application() {
         params[i].app = this;
         params[i].index = i;
     }
+#if ZELO_WITH_GUI
+    dialog = std::make_unique<QZ_Dlg_File>(nullptr, QZ_PRESET_FILTER);
+#endif
 }
 
 QZ_Application::~QZ_Application() = default;
@@ -159,23 +181,29 @@ void QZ_Application::build_widgets() {
     spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res glb", &w[17], B, B, GL, GT + GH - B);
     spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res gmb", &w[18], GW - 2 * B, B, GL + B, GT + GH - B);
     spcpp("QZ_Wid_Pic -w %i -h %i -l %i -t %i -res grb", &w[19], B, B, GL + GW - B, GT + GH - B);
-    // Slots 20 and 21 (preset buttons) are not created.
-    // The switch and the knob write into their records (-var); the records
-    // apply changes themselves, so no -dat object is needed.
+    // The controls write into their records through the records' ports
+    // (-var); the records apply changes themselves, so no -dat object is needed.
+    spcpp("QZ_Wid_Butt -w 40 -h 24 -l %i -t %i -res load -var %o -dat %o", &w[W_LOAD_BUTTON], kLoadLeft,
+          kPresetTop, ports_[3].handle(), 0u);
+    spcpp("QZ_Wid_Butt -w 40 -h 24 -l %i -t %i -res save -var %o -dat %o", &w[W_SAVE_BUTTON], kSaveLeft,
+          kPresetTop, ports_[2].handle(), 0u);
     spcpp("QZ_Wid_Butt -w 40 -h 24 -l %i -t %i -res but -var %o -dat %o", &w[W_ON_BUTTON], GL + 11, GT + 11,
-          params[0].handle(), 0u);
+          ports_[0].handle(), 0u);
     spcpp("QZ_Wid_Text -l %i -t %i -w 80 -h 16 -color 0x00A57BBD -horz -1 -text Filter", &w[W_FILTER_CAPTION],
           GL + 52, GT + 14);
     spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 96 -h 18", &w[W_CUTOFF_CAPTION],
           "Tahoma", 12, 0xE0C0C0, "Cutoff frequency", GL + 40, GT + 48);
     spcpp("QZ_Wid_Knob -w 64 -h 64 -l %i -t %i -res big -mn %i -mx %i -var %o -dat %o", &w[W_KNOB], GL + 56,
-          GT + 70, kKnobMin, kKnobMax, params[1].handle(), 0u);
+          GT + 70, kKnobMin, kKnobMax, ports_[1].handle(), 0u);
     spcpp("QZ_Wid_Text -font %s -size %i -color %i -text %s -l %i -t %i -w 64 -h 18", &w[W_VALUE_TEXT],
           "Tahoma", 12, 0xB0B0B0, "value", GL + 56, GT + 138);
 }
 
 QZ_error QZ_Application::attach(QZ_Win* win) {
     window = win;
+#if ZELO_WITH_GUI
+    if (dialog) dialog->setOwner(win);
+#endif
     const QZ_handle wh = QZ_handle_of(window_object());
     for (int i = 0; i < WIDGET_SLOTS; ++i)
         if (widgets[i]) spcpp("QZ_Wid %o -win %o", widgets[i], wh);
@@ -224,13 +252,16 @@ void QZ_Application::apply_state(const Param& p) {
     if (objects[LOPASS]) spcpp("QZ_Effect %o -on %i", objects[LOPASS], v);
 }
 
-void QZ_Application::apply_frequency(const Param& p) {
-    const float v = p.load_float();
+float QZ_Application::cutoff_of(float v) {
     const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
-    // The cutoff follows the square of the knob position.
     float t = (v - mn) / (mx - mn);
     t = t * t;
-    const float f = mn + (mx - mn) * t;
+    return mn + (mx - mn) * t;
+}
+
+void QZ_Application::apply_frequency(const Param& p) {
+    const float v = p.load_float();
+    const float f = cutoff_of(v);
     if (objects[LOPASS]) spcpp("%o -f %f", objects[LOPASS], static_cast<double>(f));
     if (widgets[W_KNOB]) spcpp("QZ_Wid_Knob %o -val %f", widgets[W_KNOB], static_cast<double>(v));
     // Formatted here and copied by the widget, so two threads setting the
@@ -253,4 +284,45 @@ QZ_Object* QZ_Application::window_object() const {
 #else
     return nullptr;
 #endif
+}
+
+// ---------------------------------------------------------------- presets
+
+void QZ_Application::show_button(int slot, bool pressed) {
+    if (widgets[slot]) spcpp("QZ_Wid_Butt %o -val %i", widgets[slot], pressed ? 1 : 0);
+#if ZELO_WITH_GUI
+    if (!pressed && window) window->release_pointer();
+#endif
+}
+
+void QZ_Application::savePreset() {
+    show_button(W_SAVE_BUTTON, true);
+    const char* path = dialog ? dialog->save() : nullptr;
+    if (path) {
+        if (const char* message = QZ_preset_save(path, current_preset())) QZ_message_box(message, "Error");
+    }
+    show_button(W_SAVE_BUTTON, false);
+}
+
+void QZ_Application::loadPreset() {
+    show_button(W_LOAD_BUTTON, true);
+    const char* path = dialog ? dialog->open() : nullptr;
+    if (path) {
+        QZ_Preset values;
+        if (const char* message = QZ_preset_load(path, &values)) {
+            QZ_message_box(message, "Error");
+        } else {
+            apply_preset(values);
+        }
+    }
+    show_button(W_LOAD_BUTTON, false);
+}
+
+QZ_Preset QZ_Application::current_preset() const { return {params[0].load_int(), params[1].load_float()}; }
+
+void QZ_Application::apply_preset(const QZ_Preset& values) {
+    params[0].store_int(values.state);
+    params[0].changed(nullptr);
+    params[1].store_float(values.frequency);
+    params[1].changed(nullptr);
 }

@@ -4,13 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "core/object.h"
+#include "plugin/preset.h"
 
 class QZ_Soundpipe;
 class QZ_Buffer;
 class QZ_Effect;
 class QZ_Win;
+class QZ_Dlg_File_Base;
 
 class QZ_Application : public QZ_Apptpl {
 public:
@@ -54,6 +57,17 @@ public:
         int index = -1;
     };
 
+    // What a widget's -var names for a record: the widget writes its request
+    // here (on the window's thread), and the port hands it to the record with
+    // the record's own atomic stores, so a host thread reading the record at
+    // the same time never sees a torn word or a changed kind.
+    class Port : public QZ_value, public QZ_Object {
+    public:
+        explicit Port(Param& p) : param(p) {}
+        void changed(QZ_Object* target) override;
+        Param& param;
+    };
+
     // Slots of the processing-object table.
     enum Slot : int {
         PIPE = 0,
@@ -85,6 +99,13 @@ public:
     static constexpr std::int32_t kKnobMax = 20000;
     // Layout of the editor panel.
     static constexpr int kBorder = 10, kGroupLeft = 10, kGroupTop = 56, kGroupWidth = 180, kGroupHeight = 170;
+    // The preset buttons: the two bottom corners of the group, either side of
+    // the knob and its value.
+    static constexpr int kLoadLeft = kGroupLeft + 14, kSaveLeft = kGroupLeft + kGroupWidth - 14 - 40;
+    static constexpr int kPresetTop = kGroupTop + 128;
+
+    // The cutoff in hertz that a knob value gives: the square law.
+    static float cutoff_of(float knob_value);
 
     QZ_Application();
     ~QZ_Application() override;
@@ -101,7 +122,17 @@ public:
     QZ_handle objects[OBJECT_SLOTS] = {};
     QZ_handle widgets[WIDGET_SLOTS] = {};
     QZ_Win* window = nullptr;
+    // The preset file dialog; its owner follows attach.
+    std::unique_ptr<QZ_Dlg_File_Base> dialog;
     Param params[kParams];
+
+    // The preset actions of records 2 and 3 (also reachable without a widget).
+    void savePreset();
+    void loadPreset();
+    // The two host parameters as a preset holds them, and applying a preset's
+    // values (to the filter and the widgets, as a host's change would).
+    QZ_Preset current_preset() const;
+    void apply_preset(const QZ_Preset& values);
 
 protected:
     // Objects of the chain as the sound path uses them; resolved once after
@@ -120,9 +151,16 @@ protected:
 
 private:
     void build_widgets();
+    // Shows a preset button pressed or released; released also forgets the
+    // pointer state of the window (a modal dialog ran meanwhile).
+    void show_button(int slot, bool pressed);
+
+    Port ports_[kParams] = {Port(params[0]), Port(params[1]), Port(params[2]), Port(params[3])};
 };
 
 // The product strings, shared with the preset header.
 extern const char QZ_VENDOR_STRING[];
 extern const char QZ_EFFECT_NAME[];
 extern const char QZ_PRODUCT_STRING[];
+// The preset dialog's filter: description and pattern, each with its zero, and a final zero.
+extern const char QZ_PRESET_FILTER[];

@@ -7,6 +7,9 @@
 #include "dsp/buffer.h"
 #include "dsp/effect.h"
 #include "dsp/soundpipe.h"
+#if ZELO_WITH_GUI
+#include "plugin/editor.h"
+#endif
 
 namespace {
 
@@ -58,11 +61,18 @@ QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
     setNumInputs(1);
     setNumOutputs(2);
     setUniqueID(kUniqueID);
-    // No editor is attached until its window exists, so hosts are not offered
-    // one they could not open.
+#if ZELO_WITH_GUI
+    // The editor opens no display until the host shows it.
+    setEditor(new QZ_Main_Vst_Editor(this));
+#endif
 }
 
-QZ_Main_Vst::~QZ_Main_Vst() { destroy(); }
+QZ_Main_Vst::~QZ_Main_Vst() {
+    // A host may close the effect with its editor still open: the editor lets
+    // go of the widgets before they are deleted.
+    if (editor) editor->close();
+    destroy();
+}
 
 void QZ_Main_Vst::open() {
     if (!chain_alive()) return;
@@ -175,7 +185,11 @@ void QZ_Main_Vst::getParameterDisplay(VstInt32 index, char* text) {
         const bool labelled = p.label && p.label[0];
         const char* blank = labelled ? " " : "";
         const char* lab = labelled ? p.label : "";
-        if (p.type == KIND_FLOAT)
+        if (index == 1)
+            // The cutoff the filter runs at, in whole hertz as the editor shows it;
+            // the label next to it says "Hz".
+            std::snprintf(buf, sizeof buf, "%.0f", static_cast<double>(cutoff_of(p.load_float())));
+        else if (p.type == KIND_FLOAT)
             std::snprintf(buf, sizeof buf, "%f%s%s", static_cast<double>(p.load_float()), blank, lab);
         else if (p.type == KIND_INT)
             std::snprintf(buf, sizeof buf, "%d%s%s", static_cast<int>(p.load_int()), blank, lab);

@@ -122,6 +122,7 @@ public:
 
     ASIOError getChannels(std::int32_t* numIn, std::int32_t* numOut) override {
         if (!client_) return ASE_NotPresent;
+        if (!numIn || !numOut) return ASE_InvalidParameter;
         *numIn = inputs_;
         *numOut = outputs_;
         return ASE_OK;
@@ -172,6 +173,7 @@ public:
 
     ASIOError getChannelInfo(ASIOChannelInfo* info) override {
         if (!client_) return ASE_NotPresent;
+        if (!info) return ASE_InvalidParameter;
         jack_port_t* p = port(info->isInput != 0, info->channel);
         if (!p) return ASE_InvalidParameter;
         info->isActive = std::any_of(slots_.begin(), slots_.end(), [p](const Slot& s) { return s.port == p; });

@@ -20,9 +20,10 @@ echo "== tsan: threaded tests"
 # The tests that drive objects from two threads at once (engine option changes
 # during passes, painting from two threads, host parameters during processing,
 # a sound driver stopped while its device thread delivers blocks, the standalone
-# host's menu actions during blocks).
+# host's menu actions during blocks, the editor opened and closed while audio
+# and host parameter threads run).
 cmake --preset tsan > /dev/null
-cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation rts_tests host_thread_tests rts_jack_tests 2>/dev/null ||
+cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation rts_tests host_thread_tests rts_jack_tests zelo_editor_tests 2>/dev/null ||
   cmake --build build/tsan -j"$JOBS"
 (cd build/tsan && ctest --output-on-failure -j"$JOBS" --timeout 300 -R "Thread|ParametersFromASecondThread")
 

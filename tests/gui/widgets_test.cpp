@@ -179,6 +179,16 @@ TEST(Knob, ValueAndFrameMapping) {
     EXPECT_EQ(k->position, 264);
     spcpp("%o -val 1500", k->handle());
     EXPECT_EQ(k->position, 19);  // trunc(264 x 1480 / 19980)
+    // Every frame's own value, as the knob reports it, shows that frame again
+    // (the owner of a bound knob sets it back this way).
+    int wrong = 0;
+    for (int p = 0; p < 265; ++p) {
+        k->position = p;
+        spcpp("%o -val", k->handle(), &v);
+        spcpp("%o -val %f", k->handle(), static_cast<double>(as_float(v)));
+        wrong += k->position != p;
+    }
+    EXPECT_EQ(wrong, 0);
 
     // -mx keeps the value, not the position.
     spcpp("%o -mn 0 -mx 100 -val 50", k->handle());

@@ -300,6 +300,35 @@ TEST_F(JackThreads, SoundThreadNeitherAllocatesNorLocks) {
 #endif
 }
 
+// A new server period mid-run would make the driver's halves too short: the
+// driver plays silence instead of switching and asks the host for a reset.
+TEST_F(JackThreads, PeriodChangeMidRunStopsBlocksAndAsksForAReset) {
+    QZ_Rts_Asio* d = jack_driver();
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(d->init(), QZ_OK) << server.log();
+    ASSERT_EQ(d->mode(QZ_Rts::modeAt(d->modes, 0)), QZ_OK);
+    ASSERT_TRUE(wait_for([] { return g_blocks.load() > 20; }, 10000));
+    const std::uint32_t resets = QZ_Rts_Asio::resetRequests();
+    Probe other(false);
+    ASSERT_NE(other.client, nullptr);
+    ASSERT_EQ(jack_set_buffer_size(other.client, kPeriod * 4), 0);
+    EXPECT_TRUE(wait_for([&] { return QZ_Rts_Asio::resetRequests() > resets; }, 10000));
+    const long blocks = g_blocks.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(g_blocks.load(), blocks);
+    // Chosen again, the driver runs at the new period.
+    EXPECT_EQ(d->free(), QZ_OK);
+    EXPECT_EQ(d->exit(), QZ_OK);
+    ASSERT_EQ(d->init(), QZ_OK);
+    ASSERT_EQ(d->modes.count, 1);
+    EXPECT_EQ(QZ_Rts::modeAt(d->modes, 0)->block, kPeriod * 4);
+    ASSERT_EQ(d->mode(QZ_Rts::modeAt(d->modes, 0)), QZ_OK);
+    EXPECT_TRUE(wait_for([&] { return g_blocks.load() > blocks + 20; }, 10000));
+    EXPECT_EQ(d->free(), QZ_OK);
+    EXPECT_EQ(d->exit(), QZ_OK);
+    EXPECT_EQ(boxes, 0);
+}
+
 TEST_F(JackThreads, ServerGoingAwayMidRunLeavesTheProcessAlive) {
     QZ_Rts_Asio* d = jack_driver();
     ASSERT_NE(d, nullptr);

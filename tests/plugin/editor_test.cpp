@@ -1,0 +1,350 @@
+// The editor as a host drives it: zelo.so through the test host, a parent
+// window on an Xvfb display of the test's own, the panel read back from the
+// server and compared with what the toolkit composes for the same state.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "core/command.h"
+#include "gui/controls.h"
+#include "gui/win.h"
+#include "plugin_env.h"
+#include "tests/gui/panel.h"
+#include "tests/gui/xvfb.h"
+
+using namespace plugtest;
+using gui_test::Panel;
+using gui_test::Xvfb_Server;
+
+namespace {
+
+const ::testing::Environment* const quiet = ::testing::AddGlobalTestEnvironment(new QuietTrace);
+
+// Knob units of frame p of the 265-frame knob strip.
+float knob_value_of_frame(int p) { return static_cast<float>(20.0 + p / 264.0 * 19980.0); }
+
+// The panel as the effect shows it, composed by the toolkit linked into this
+// test (not the module's): the preset buttons at the group's bottom corners,
+// the filter state, the knob value and its text.
+struct Reference {
+    QZ_Win_Image win{Panel::W, Panel::H};
+    Panel panel{true};
+    QZ_handle load = 0, save = 0;
+
+    // `frame` >= 0 puts the knob on that frame directly, whatever -val would pick.
+    Reference(bool on, float knob, int frame = -1) {
+        spcpp("QZ_Wid_Butt -w 40 -h 24 -l %i -t %i -res load", &load, 24, 184);
+        spcpp("QZ_Wid_Butt -w 40 -h 24 -l %i -t %i -res save", &save, 136, 184);
+        spcpp("QZ_Wid_Butt %o -val %i", panel.button, on ? 1 : 0);
+        for (QZ_handle h : {panel.texts[2], panel.knob, panel.value_text})
+            spcpp("QZ_Wid %o -enabled %i", h, on ? 1 : 0);
+        spcpp("QZ_Wid_Knob %o -val %f", panel.knob, static_cast<double>(knob));
+        if (frame >= 0) QZ_object_as<QZ_Wid_Knob>(panel.knob)->position = frame;
+        char text[32];
+        std::snprintf(text, sizeof text, "%d Hz", static_cast<int>(std::lround(cutoff_exact(knob))));
+        spcpp("QZ_Wid_Text %o -text %s", panel.value_text, text);
+        panel.attach(win);
+        for (QZ_handle h : {load, save}) spcpp("QZ_Wid %o -win %o", h, win.handle());
+        win.redraw({0, 0, Panel::W, Panel::H});
+    }
+    ~Reference() {
+        for (QZ_handle h : {load, save}) spcpp("%o -delete", h);
+    }
+    static double cutoff_exact(float v) {
+        float t = (v - 20.0f) / 19980.0f;
+        t = t * t;
+        return 20.0f + 19980.0f * t;
+    }
+};
+
+class Editor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Xvfb_Server::available()) GTEST_SKIP() << "no Xvfb binary";
+        ASSERT_TRUE(Xvfb_Server::get().running()) << "Xvfb did not start";
+        ASSERT_TRUE(Panel::artwork_present());
+        setenv("DISPLAY", Xvfb_Server::get().name().c_str(), 1);
+        for (int i = 0; i < 50 && !dpy; ++i) {
+            dpy = XOpenDisplay(Xvfb_Server::get().name().c_str());
+            if (!dpy) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_NE(dpy, nullptr);
+        parent = new_parent();
+        plugin = started();
+        ASSERT_TRUE(plugin);
+    }
+    void TearDown() override {
+        if (plugin && !plugin->closed()) plugin->close();
+        plugin.reset();
+        if (dpy) XCloseDisplay(dpy);
+        unsetenv("DISPLAY");
+    }
+
+    Window new_parent() {
+        const Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 37, 41, 300, 300, 0, 0, 0x204060);
+        XMapWindow(dpy, w);
+        XSync(dpy, False);
+        return w;
+    }
+    bool open(Window w) { return plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(w)) == 1; }
+
+    Window child_of(Window w) {
+        Window root_ret, parent_ret, *kids = nullptr;
+        unsigned n = 0;
+        Window c = 0;
+        if (XQueryTree(dpy, w, &root_ret, &parent_ret, &kids, &n) && n == 1) c = kids[0];
+        if (kids) XFree(kids);
+        return c;
+    }
+    unsigned children(Window w) {
+        Window root_ret, parent_ret, *kids = nullptr;
+        unsigned n = 0;
+        XQueryTree(dpy, w, &root_ret, &parent_ret, &kids, &n);
+        if (kids) XFree(kids);
+        return n;
+    }
+
+    // Pixels of the editor that differ from the reference (colour only).
+    int differences(Window w, const QZ_Picture& expect) {
+        XImage* img = XGetImage(dpy, w, 0, 0, static_cast<unsigned>(expect.width),
+                                static_cast<unsigned>(expect.height), AllPlanes, ZPixmap);
+        if (!img) return -1;
+        int diff = 0;
+        for (int y = 0; y < expect.height; ++y)
+            for (int x = 0; x < expect.width; ++x) {
+                const QZ_Pix_A32 p = expect.at(x, y);
+                const unsigned long want = static_cast<unsigned long>(p.r) << 16 | p.g << 8 | p.b;
+                diff += (XGetPixel(img, x, y) & 0xFFFFFF) != want;
+            }
+        XDestroyImage(img);
+        return diff;
+    }
+    // Waits up to three seconds for the editor to show the reference, calling
+    // effEditIdle only ten times a second as a slow host does.
+    int settle(const QZ_Picture& expect) {
+        int d = -1;
+        for (int i = 0; i < 30; ++i) {
+            plugin->dispatch(effEditIdle);
+            const Window c = child_of(parent);
+            d = c ? differences(c, expect) : -1;
+            if (d == 0) return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return d;
+    }
+    // Waits for a condition the module's own thread brings about.
+    template <class F>
+    bool eventually(F done) {
+        for (int i = 0; i < 300; ++i) {
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    void send_button(Window w, int type, int x, int y, unsigned state) {
+        XEvent e{};
+        e.xbutton.type = type;
+        e.xbutton.display = dpy;
+        e.xbutton.window = w;
+        e.xbutton.root = DefaultRootWindow(dpy);
+        e.xbutton.x = x;
+        e.xbutton.y = y;
+        e.xbutton.button = Button1;
+        e.xbutton.state = state;
+        e.xbutton.same_screen = True;
+        XSendEvent(dpy, w, False, 0, &e);
+    }
+    void send_motion(Window w, int x, int y, unsigned state) {
+        XEvent e{};
+        e.xmotion.type = MotionNotify;
+        e.xmotion.display = dpy;
+        e.xmotion.window = w;
+        e.xmotion.root = DefaultRootWindow(dpy);
+        e.xmotion.x = x;
+        e.xmotion.y = y;
+        e.xmotion.state = state;
+        e.xmotion.same_screen = True;
+        XSendEvent(dpy, w, False, 0, &e);
+    }
+
+    Display* dpy = nullptr;
+    Window parent = 0;
+    std::unique_ptr<Plugin> plugin;
+};
+
+}  // namespace
+
+TEST_F(Editor, RectAndFlagsAreThereBeforeAnyOpen) {
+    EXPECT_EQ(plugin->effect()->flags, effFlagsHasEditor | effFlagsCanReplacing);
+    ERect* r = nullptr;
+    ASSERT_EQ(plugin->dispatch(effEditGetRect, 0, 0, &r), 1);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->top, 0);
+    EXPECT_EQ(r->left, 0);
+    EXPECT_EQ(r->bottom, 236);
+    EXPECT_EQ(r->right, 200);
+}
+
+TEST_F(Editor, OpenSizesTheParentInPlaceAndPaintsThePanel) {
+    Reference ref(true, 1500.0f);  // the value text reads "130 Hz", not "value"
+    ASSERT_TRUE(open(parent));
+    XSync(dpy, False);
+    XWindowAttributes a;
+    ASSERT_TRUE(XGetWindowAttributes(dpy, parent, &a));
+    EXPECT_EQ(a.width, 200);
+    EXPECT_EQ(a.height, 236);
+    EXPECT_EQ(a.x, 37);
+    EXPECT_EQ(a.y, 41);
+    EXPECT_EQ(children(parent), 1u);
+    EXPECT_EQ(settle(ref.win.image), 0);
+    // The host's display agrees with the panel: the cutoff in whole hertz.
+    EXPECT_EQ(plugin->parameter_display(1).text, "130");
+    EXPECT_EQ(plugin->parameter_label(1).text, "Hz");
+    plugin->dispatch(effEditClose);
+    XSync(dpy, False);
+    EXPECT_EQ(children(parent), 0u);
+}
+
+TEST_F(Editor, StateOffGreysTheCutoffPartOnly) {
+    ASSERT_TRUE(open(parent));
+    plugin->set_parameter(0, 0.0f);
+    Reference off(false, 1500.0f);
+    EXPECT_EQ(settle(off.win.image), 0);
+    plugin->set_parameter(0, 1.0f);
+    Reference on(true, 1500.0f);
+    EXPECT_EQ(settle(on.win.image), 0);
+}
+
+TEST_F(Editor, DraggingTheKnobMovesParameterFilterAndPanel) {
+    ASSERT_TRUE(open(parent));
+    {
+        Reference start(true, 1500.0f);
+        ASSERT_EQ(settle(start.win.image), 0);  // knob at frame 19
+    }
+    const Window c = child_of(parent);
+    ASSERT_NE(c, 0u);
+    const int cx = 66 + 32, cy = 126 + 32;
+    send_button(c, ButtonPress, cx, cy, 0);
+    send_motion(c, cx + 20, cy, Button1Mask);
+    send_motion(c, cx + 40, cy, Button1Mask);
+    send_button(c, ButtonRelease, cx + 40, cy, Button1Mask);
+    XFlush(dpy);
+    // Frame 59's value, and the knob settles on frame 59 (not 58).
+    const float want = knob_value_of_frame(59);
+    EXPECT_TRUE(eventually([&] { return std::fabs(plugin->get_parameter(1) - (want - 20.0f) / 19980.0f) < 1e-6f; }))
+        << plugin->get_parameter(1);
+    Reference moved(true, want, 59);
+    // The pointer still rests on the knob, which is drawn highlighted: leave first.
+    XEvent e{};
+    e.xcrossing.type = LeaveNotify;
+    e.xcrossing.display = dpy;
+    e.xcrossing.window = c;
+    XSendEvent(dpy, c, False, 0, &e);
+    XFlush(dpy);
+    EXPECT_EQ(settle(moved.win.image), 0);
+
+    // The filter runs at the cutoff of the new knob value.
+    LowpassModel model;
+    model.set(cutoff_of_knob(want), 44100);
+    plugin->dispatch(effOpen);  // a clean filter state for the comparison
+    std::vector<float> in(2000), l, r;
+    for (std::size_t i = 0; i < in.size(); ++i) in[i] = (i / 50) % 2 ? 0.5f : -0.5f;
+    plugin->render(in, l, r, 512);
+    const std::vector<float> expect = model.run(in);
+    EXPECT_EQ(l, expect);
+}
+
+TEST_F(Editor, HostParameterChangesRepaintTheOpenPanel) {
+    ASSERT_TRUE(open(parent));
+    plugin->set_parameter(1, 0.75f);
+    Reference ref(true, 20.0f + 0.75f * 19980.0f);
+    EXPECT_EQ(settle(ref.win.image), 0);
+    EXPECT_EQ(plugin->parameter_display(1).text, std::to_string(static_cast<int>(std::lround(
+                                                      Reference::cutoff_exact(20.0f + 0.75f * 19980.0f)))));
+    // Closed, the widgets keep taking values; the next open shows them.
+    plugin->dispatch(effEditClose);
+    plugin->set_parameter(1, 0.25f);
+    ASSERT_TRUE(open(parent));
+    Reference later(true, 20.0f + 0.25f * 19980.0f);
+    EXPECT_EQ(settle(later.win.image), 0);
+}
+
+TEST_F(Editor, OpenTwiceMovesOrKeepsTheOneWindow) {
+    ASSERT_TRUE(open(parent));
+    ASSERT_TRUE(open(parent));  // no close in between
+    XSync(dpy, False);
+    EXPECT_EQ(children(parent), 1u);
+    const Window other = new_parent();
+    ASSERT_TRUE(open(other));
+    XSync(dpy, False);
+    EXPECT_EQ(children(parent), 0u);
+    EXPECT_EQ(children(other), 1u);
+    Reference ref(true, 1500.0f);
+    parent = other;
+    EXPECT_EQ(settle(ref.win.image), 0);
+}
+
+TEST_F(Editor, AHostThatDestroysItsWindowFirstCanOpenAgain) {
+    ASSERT_TRUE(open(parent));
+    XDestroyWindow(dpy, parent);
+    XSync(dpy, False);
+    plugin->set_parameter(1, 0.6f);  // repaints into a window that is gone
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    plugin->dispatch(effEditClose);
+    parent = new_parent();
+    ASSERT_TRUE(open(parent));
+    Reference ref(true, 20.0f + 0.6f * 19980.0f);
+    EXPECT_EQ(settle(ref.win.image), 0);
+}
+
+TEST_F(Editor, ABadParentIsRefused) {
+    EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, nullptr), 0);
+    EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, reinterpret_cast<void*>(0x7FFFFF0)), 0);
+    ASSERT_TRUE(open(parent));
+}
+
+// Opening and closing while an audio thread processes and a host thread sets
+// both parameters; also run under ThreadSanitizer.
+TEST_F(Editor, OpenCloseWithAudioAndParameterThreads) {
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<float> in(256, 0.25f), l(256), r(256);
+        while (!stop.load()) plugin->process(in.data(), l.data(), r.data(), 256);
+    });
+    std::thread params([&] {
+        float x = 0.0f;
+        while (!stop.load()) {
+            plugin->set_parameter(1, x);
+            plugin->set_parameter(0, x < 0.5f ? 1.0f : 0.0f);
+            x = x > 0.99f ? 0.0f : x + 0.013f;
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(open(parent)) << i;
+        if (i % 5 == 0) {
+            const Window c = child_of(parent);
+            send_button(c, ButtonPress, 98, 158, 0);
+            send_motion(c, 98 + i, 158, Button1Mask);
+            send_button(c, ButtonRelease, 98 + i, 158, Button1Mask);
+            XFlush(dpy);
+        }
+        plugin->dispatch(effEditIdle);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        plugin->dispatch(effEditClose);
+    }
+    // Closing the effect with its editor open.
+    ASSERT_TRUE(open(parent));
+    stop = true;
+    audio.join();
+    params.join();
+    EXPECT_EQ(plugin->close(), 1);
+}
