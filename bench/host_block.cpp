@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
                            {"host_block/32", "effects_alone/32"}},
                           {1.05, 1.05, 1.05});
     // A block of 480 frames at 48 kHz lasts 10 ms.
-    std::printf("\nshare of the block's real time (10 ms):\n");
+    std::printf("\nshare of the block's real time (10 ms); the figure is a fraction, not ns:\n");
     reporter.print_per_unit("host_block/32", 1e7, "block", 0.03);
     benchmark::Shutdown();
     return 0;

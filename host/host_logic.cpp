@@ -129,7 +129,10 @@ void QZ_Host::start(const std::vector<Driver_Class>& classes, bool select_first)
         ++n_drivers_;
     }
     if (n_drivers_ > 0) {
-        if (select_first) command(CMD_DRIVER);
+        // Driver 0, or when it cannot start (a sound server that is not running,
+        // a device in use) the next one that can: sound where any is to be had.
+        for (int i = 0; select_first && i < n_drivers_; ++i)
+            if (command(CMD_DRIVER + i) && last_result_ == QZ_OK) break;
     } else
         report(__LINE__, "WinMain", "No audio drivers found");
 }
@@ -142,7 +145,7 @@ bool QZ_Host::command(int id) {
     // Waiting against the system clock: ThreadSanitizer (gcc 12) does not see the
     // steady-clock wait that try_lock_for makes, and would report every action.
     if (!mutex_.try_lock_until(std::chrono::system_clock::now() + kMenuWait)) return false;
-    run(id);
+    last_result_ = run(id);
     mutex_.unlock();
     return true;
 }
@@ -207,6 +210,9 @@ QZ_error QZ_Host::select_driver(int i) {
     const QZ_error e = d->init();
     if (e != QZ_OK) {
         report(__LINE__, "menu_driver", e);
+        // Whatever the failed start had reached is undone, so no half-filled
+        // lists stay behind until the next try.
+        d->exit();
         return e;
     }
     check(menus_[MENU_AUDIO], CMD_DRIVER + i, true);

@@ -76,7 +76,8 @@ public:
     QZ_Host& operator=(const QZ_Host&) = delete;
 
     // Builds the menus, sets up the driver classes, fills the driver table from
-    // QZ_Rts_instances and selects driver 0 (or reports that there is none).
+    // QZ_Rts_instances and selects driver 0 (or reports that there is none);
+    // when driver 0 cannot start, the next one that can.
     // Without `select_first` no driver is started (a caller that picks one).
     void start(const std::vector<Driver_Class>& classes, bool select_first = true);
     // The parent window handed to editors (null: editors stay closed).
@@ -171,6 +172,7 @@ private:
     QZ_Rts::Chan host_chan_;
     void* effect_window_ = nullptr;
     bool started_ = false, shut_down_ = false;
+    QZ_error last_result_ = nullptr;
     std::atomic<std::uint64_t> blocks_run_{0}, blocks_skipped_{0};
     std::atomic<float> peak_l_{0.0f}, peak_r_{0.0f};
 };

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/host_front.h"
+#include "gui/msgbox_x11.h"
 #include "host/menu_view.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback);
@@ -30,6 +31,14 @@ volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
 constexpr auto kIdlePeriod = std::chrono::milliseconds(40);
+
+// Reports of a menu action, held until the action has released the host mutex.
+bool g_queue = false;
+std::vector<std::string> g_pending;
+void report(int line, const char* proc, const char* text) {
+    QZ_error_func("host", line, proc, __DATE__, __TIME__, text);  // standard error
+    if (g_queue) g_pending.push_back(QZ_error_text());
+}
 
 class Front {
 public:
@@ -174,7 +183,17 @@ private:
         return ((v * top + 127) / 255) << shift;
     }
 
-    int open_bar() const { return open_bar_; }
+    // A menu action; the failures it reported are shown once it has ended, so
+    // no message box keeps the host mutex (and with it the sound) held.
+    void command(int id) {
+        g_pending.clear();
+        g_queue = true;
+        host_.command(id);
+        g_queue = false;
+        for (const std::string& text : g_pending)
+            QZ_x11_message_box(nullptr, main_, text.c_str(), "ERROR");
+        g_pending.clear();
+    }
 
     void draw_bar() {
         XWindowAttributes wa;
@@ -262,7 +281,7 @@ private:
         } else if (!item.greyed && item.id) {
             const int id = item.id;
             close_menus();
-            host_.command(id);
+            command(id);
         }
     }
 
@@ -313,7 +332,7 @@ private:
         }
         const int id = item.id;
         close_menus();
-        if (id) host_.command(id);
+        if (id) command(id);
     }
 
     void set_hot(std::size_t level, int hot) {
@@ -584,6 +603,7 @@ int zelo_host_main(const std::vector<std::string>& args) {
     {
         QZ_Host host(&VSTPluginMain);
         host.on_help = &open_help;
+        host.report_fn = &report;
         host.help_context = &help;
         host.start(zelo_driver_classes());
         Front front(dpy, host);
@@ -599,6 +619,7 @@ int zelo_host_main(const std::vector<std::string>& args) {
         front.set_title(host.effect_name());
         front.size(w, h);
         front.show();
+        QZ_initall();
         std::printf("zelo host: window 0x%lx, effect window 0x%lx, drivers:", front.main_window(),
                     front.effect_window());
         for (int i = 0; i < host.driver_count(); ++i) std::printf(" \"%s\"", host.driver(i)->name);

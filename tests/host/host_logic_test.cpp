@@ -151,6 +151,22 @@ TEST_F(Fixture, AddDeleteAndConnect) {
     EXPECT_TRUE(Sim_Effect::of(h, 0)->editor_open);
 }
 
+TEST_F(Fixture, FirstDriverThatStartsIsTaken) {
+    Sim_Driver* a = Sim_Class::add("Server", 2, {{48000, 32, 256, 2}});
+    Sim_Driver* b = Sim_Class::add("Device", 2, {{44100, 16, 441, 2}});
+    a->fail_init = true;
+    QZ_Host& h = start();
+    EXPECT_EQ(g_reports, (V{"menu_driver: Cannot open audio device"}));
+    EXPECT_EQ(h.current_driver(), 1);
+    EXPECT_EQ(h.current_mode(), 0);
+    EXPECT_FALSE(item(QZ_Host::MENU_AUDIO, 0x1000).checked);
+    EXPECT_TRUE(item(QZ_Host::MENU_AUDIO, 0x1001).checked);
+    EXPECT_EQ(texts(QZ_Host::MENU_INPUT), (V{"In 1", "In 2"}));
+    EXPECT_STREQ(h.instance(0).text, "1. In 1");
+    EXPECT_EQ(a->exit_calls, 1);
+    EXPECT_EQ(b->mode_calls, 1);
+}
+
 TEST_F(Fixture, NoDriverAndTheTableLimit) {
     QZ_Host& h = start();
     ASSERT_EQ(g_reports, (V{"WinMain: No audio drivers found"}));

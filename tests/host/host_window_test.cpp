@@ -115,6 +115,20 @@ TEST(HostWindow, MenusByMouseAndKeyboard) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_FALSE(mapped_named(d, "1-st order low-pass").empty());
 
+    // Choosing the JACK driver without a server: the failure is shown in a box
+    // once the action is over, and the host goes on.
+    key(d, XK_a, true);
+    ASSERT_TRUE(wait_for([&] { return !mapped_named(d, "zelo menu").empty(); }));
+    key(d, XK_Return);  // the first item: driver 0, JACK
+    std::vector<Window> boxes;
+    ASSERT_TRUE(wait_for([&] { return !(boxes = mapped_named(d, "ERROR")).empty(); })) << host.text;
+    XTestFakeMotionEvent(d, -1, attrs(d, boxes[0]).x + 10, attrs(d, boxes[0]).y + 10, CurrentTime);
+    key(d, XK_Return);
+    ASSERT_TRUE(wait_for([&] { return mapped_named(d, "ERROR").empty(); }));
+    host.read_some();
+    EXPECT_NE(host.text.find("Proc: menu_driver"), std::string::npos) << host.text;
+    EXPECT_FALSE(mapped_named(d, "1-st order low-pass").empty());
+
     // A signal closes it in order: driver, instances, classes.
     EXPECT_EQ(host.stop(), 0) << host.text;
     XCloseDisplay(d);

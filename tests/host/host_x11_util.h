@@ -64,6 +64,9 @@ inline Child spawn(const std::string& display, const std::vector<std::string>& a
         ::close(fds[0]);
         ::setenv("DISPLAY", display.c_str(), 1);
         ::setenv("ZELO_HELP_OPENER", "true", 1);
+        // No JACK server answers to this name, unless a test started its own.
+        ::setenv("JACK_DEFAULT_SERVER", ::getenv("JACK_DEFAULT_SERVER") ? ::getenv("JACK_DEFAULT_SERVER") : "zelo-none", 1);
+        ::setenv("JACK_NO_START_SERVER", "1", 1);
         std::vector<char*> argv{const_cast<char*>(ZELO_EXE)};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
