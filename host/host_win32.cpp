@@ -11,7 +11,6 @@
 #include "core/error.h"
 #include "host/host_front.h"
 #include "host/sound_file.h"
-#include "rts/mme.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback);
 
@@ -119,10 +118,6 @@ std::string exe_dir() {
 }
 
 }  // namespace
-
-std::vector<QZ_Host::Driver_Class> zelo_driver_classes() {
-    return {{&QZ_Rts_Win32::classInit, &QZ_Rts_Win32::classExit}};
-}
 
 std::string zelo_help_page(const char* dir) {
     const std::string base = dir ? dir : exe_dir();
