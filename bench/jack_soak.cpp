@@ -4,8 +4,9 @@
 // count (target 0) and the worst cycle of our driver and of the block callback
 // as a share of the period.
 //
-// With --baseline it first runs the server as long again with no client of
-// ours, so that xruns the machine causes by itself can be told apart.
+// With --baseline it first runs a plain JACK client of the same shape (two
+// inputs copied to two outputs, wired to the same ports) for as long, so that
+// xruns the machine and the server cause by themselves can be told apart.
 //
 //   jack_soak [seconds=60] [period=64] [--no-realtime] [--baseline]
 #include <jack/jack.h>
@@ -55,6 +56,40 @@ int on_xrun(void*) {
     return 0;
 }
 
+// The baseline: a bare JACK client copying its inputs to its outputs.
+struct Plain {
+    jack_client_t* client = nullptr;
+    jack_port_t* in[2] = {};
+    jack_port_t* out[2] = {};
+    static int process(jack_nframes_t n, void* arg) {
+        Plain& p = *static_cast<Plain*>(arg);
+        for (int k = 0; k < 2; ++k)
+            std::memcpy(jack_port_get_buffer(p.out[k], n), jack_port_get_buffer(p.in[k], n), n * sizeof(float));
+        return 0;
+    }
+    bool open() {
+        jack_status_t status{};
+        client = jack_client_open(Jack_Server::client("plain").c_str(), JackNoStartServer, &status);
+        if (!client) return false;
+        for (int k = 0; k < 2; ++k) {
+            const std::string i = "in_" + std::to_string(k + 1), o = "out_" + std::to_string(k + 1);
+            in[k] = jack_port_register(client, i.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+            out[k] = jack_port_register(client, o.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        }
+        jack_set_process_callback(client, &Plain::process, this);
+        if (jack_activate(client) != 0) return false;
+        for (int k = 0; k < 2; ++k) {
+            const std::string c = "system:capture_" + std::to_string(k + 1), pl = "system:playback_" + std::to_string(k + 1);
+            jack_connect(client, c.c_str(), jack_port_name(in[k]));
+            jack_connect(client, jack_port_name(out[k]), pl.c_str());
+        }
+        return true;
+    }
+    ~Plain() {
+        if (client) jack_client_close(client);
+    }
+};
+
 int quiet_box(const char* text, const char*) {
     std::fprintf(stderr, "%s\n", text);
     return QZ_IDOK;
@@ -96,6 +131,11 @@ int main(int argc, char** argv) {
 
     int idle_xruns = -1;
     if (baseline) {
+        Plain plain;
+        if (!plain.open()) {
+            std::fprintf(stderr, "jack_soak: the baseline client did not start\n");
+            return 2;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const int x0 = g_xruns.load();
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
@@ -137,7 +177,7 @@ int main(int argc, char** argv) {
     std::printf("blocks: %ld (%.1f%% of the %.0f due)\n", blocks, 100.0 * blocks / expected, expected);
     std::printf("xruns reported by the server: %d  (target 0: %s)\n", xruns, xruns == 0 ? "met" : "MISSED");
     if (idle_xruns >= 0)
-        std::printf("xruns of the server alone over the same time before: %d\n", idle_xruns);
+        std::printf("xruns of a bare JACK client doing the same copy, as long before: %d\n", idle_xruns);
     std::printf("worst driver cycle: %.1f us = %.2f%% of the %.1f us period\n", worst_cycle / 1e3,
                 100.0 * worst_cycle / period_ns, period_ns / 1e3);
     std::printf("block callback: worst %.1f us = %.2f%% of the period, mean %.2f us\n", g_block_worst_ns / 1e3,

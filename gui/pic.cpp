@@ -34,6 +34,7 @@ void QZ_Pic_Base<TPix>::allocate(std::int32_t w, std::int32_t h) {
         pixels = storage_.get();
         if (!pixels) w = h = 0;
     }
+    owned_ = pixels != nullptr;
     width = w;
     height = h;
 }
@@ -60,6 +61,7 @@ bool QZ_Pic_Base<TPix>::map(const unsigned char* data, std::size_t length) {
         return false;
     }
     storage_.reset();
+    owned_ = false;
     width = static_cast<std::int32_t>(w);
     height = static_cast<std::int32_t>(h);
     // QZ_Pix_A32 is four bytes with byte alignment, so any address serves.

@@ -70,22 +70,33 @@ public:
     const TPix* row(std::int32_t y) const { return pixels + static_cast<std::ptrdiff_t>(y) * width; }
     TPix& at(std::int32_t x, std::int32_t y) { return row(y)[x]; }
     const TPix& at(std::int32_t x, std::int32_t y) const { return row(y)[x]; }
-    bool owns() const { return static_cast<bool>(storage_); }
+    // The pixels are storage of the picture's own (not a mapped resource).
+    bool owns() const { return owned_; }
     void fill(TPix p);
 
     std::int32_t width = 0;
     std::int32_t height = 0;
     TPix* pixels = nullptr;
 
+protected:
+    bool owned_ = false;  // set by allocate (of whichever storage), cleared by map
+
 private:
     std::unique_ptr<TPix[]> storage_;
 };
 
-// The picture used by windows and widgets: on this platform plain heap storage.
+extern template class QZ_Pic_Base<QZ_Pix_A32>;
+
+// The picture used by windows and widgets: a DIB section on Windows (so GDI can
+// draw into it and blit from it), plain heap storage elsewhere.
+#if defined(_WIN32)
+#include "gui/pic_win32.h"
+template <class TPix>
+class QZ_Pic : public QZ_Pic_Win32<TPix> {};
+#else
 template <class TPix>
 class QZ_Pic : public QZ_Pic_Base<TPix> {};
-
-extern template class QZ_Pic_Base<QZ_Pix_A32>;
+#endif
 
 using QZ_Picture = QZ_Pic<QZ_Pix_A32>;
 

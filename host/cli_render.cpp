@@ -1,6 +1,5 @@
 #include "host/cli_render.h"
 
-#include <sndfile.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include "host/cli_plot.h"
 #endif
 #include "core/command.h"
+#include "host/sound_file.h"
 #include "host/vsthost/vsthost.h"
 #include "plugin/application.h"
 #include "plugin/audioeffect.h"
@@ -275,25 +275,6 @@ double rms(const float* x, std::size_t n) {
 
 double db(double power_sum, double n) { return n > 0 ? 10 * std::log10(power_sum / n + 1e-24) : -240.0; }
 
-// The container of an output file, from its extension; 0 when not one we write.
-int output_format(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    const std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
-    struct Kind {
-        const char* ext;
-        int format;
-    };
-    static const Kind kinds[] = {
-        {"wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT},  {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
-        {"aiff", SF_FORMAT_AIFF | SF_FORMAT_FLOAT}, {"aif", SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
-        {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS}, {"au", SF_FORMAT_AU | SF_FORMAT_FLOAT},
-        {"caf", SF_FORMAT_CAF | SF_FORMAT_FLOAT},
-    };
-    for (const Kind& k : kinds)
-        if (strcasecmp(ext.c_str(), k.ext) == 0) return k.format;
-    return 0;
-}
-
 // A progress bar on standard error, drawn only when it is a terminal.
 class Progress {
 public:
@@ -328,18 +309,16 @@ int zelo_render_main(const std::vector<std::string>& args) {
     Options o = parse(args, Mode::render);
     if (!o.ok) return 2;
     if (o.output.empty()) o.output = "zelo-out.wav";
-    setenv("ZELO_VST_TRACE", "0", 0);
+    QZ_setenv_default("ZELO_VST_TRACE", "0");
 
-    const int out_format = output_format(o.output);
-    if (!out_format) {
-        std::fprintf(stderr, "zelo: cannot write %s: unsupported format (use .wav, .flac, .aiff, .ogg, .au or .caf)\n",
-                     o.output.c_str());
+    if (!QZ_sound_can_write(o.output)) {
+        std::fprintf(stderr, "zelo: cannot write %s: unsupported format (use %s)\n", o.output.c_str(),
+                     QZ_sound_write_extensions());
         return 2;
     }
 
     // The input: a sound file read block by block, or the built-in sweep.
-    SNDFILE* in = nullptr;
-    SF_INFO info{};
+    std::unique_ptr<QZ_Sound_File> in;
     std::vector<float> generated;
     long long total = 0;
     if (o.input.empty()) {
@@ -356,26 +335,23 @@ int zelo_render_main(const std::vector<std::string>& args) {
             std::fprintf(stderr, "zelo: %s is a directory, not a sound file\n", o.input.c_str());
             return 1;
         }
-        in = sf_open(o.input.c_str(), SFM_READ, &info);
+        std::string why;
+        in = QZ_sound_open_read(o.input, &why);
         if (!in) {
-            std::fprintf(stderr, "zelo: cannot read %s: %s\n", o.input.c_str(), sf_strerror(nullptr));
+            std::fprintf(stderr, "zelo: cannot read %s: %s\n", o.input.c_str(), why.c_str());
             return 1;
         }
-        if (info.channels < 1 || info.samplerate < 1000 || info.samplerate > 768000) {
-            std::fprintf(stderr, "zelo: cannot use %s: %d channel(s) at %d Hz\n", o.input.c_str(), info.channels,
-                         info.samplerate);
-            sf_close(in);
+        if (in->channels < 1 || in->rate < 1000 || in->rate > 768000) {
+            std::fprintf(stderr, "zelo: cannot use %s: %d channel(s) at %d Hz\n", o.input.c_str(), in->channels,
+                         in->rate);
             return 1;
         }
-        o.rate = static_cast<float>(info.samplerate);
-        total = info.frames;
+        o.rate = static_cast<float>(in->rate);
+        total = in->frames;
         std::printf("input: %s, %lld frames at %d Hz, %d channel(s) (first used)\n", o.input.c_str(), total,
-                    info.samplerate, info.channels);
+                    in->rate, in->channels);
     }
-    auto close_in = [&] {
-        if (in) sf_close(in);
-        in = nullptr;
-    };
+    auto close_in = [&] { in.reset(); };
 
     auto m = load(o);
     if (!m) {
@@ -388,13 +364,10 @@ int zelo_render_main(const std::vector<std::string>& args) {
         return 1;
     }
 
-    SF_INFO out_info{};
-    out_info.samplerate = static_cast<int>(o.rate);
-    out_info.channels = 2;
-    out_info.format = out_format;
-    SNDFILE* out = sf_open(o.output.c_str(), SFM_WRITE, &out_info);
+    std::string why;
+    std::unique_ptr<QZ_Sound_File> out = QZ_sound_open_write(o.output, static_cast<int>(o.rate), 2, &why);
     if (!out) {
-        std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.output.c_str(), sf_strerror(nullptr));
+        std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.output.c_str(), why.c_str());
         close_in();
         return 1;
     }
@@ -402,7 +375,7 @@ int zelo_render_main(const std::vector<std::string>& args) {
     const int chunk = std::max(o.block, 4096);
     std::vector<float> file_frames, x(static_cast<std::size_t>(chunk)), l(x.size()), r(x.size()),
         inter(2 * x.size());
-    if (in) file_frames.resize(static_cast<std::size_t>(chunk) * static_cast<std::size_t>(info.channels));
+    if (in) file_frames.resize(static_cast<std::size_t>(chunk) * static_cast<std::size_t>(in->channels));
     Runner runner(*p, o.block);
     Progress progress(total, total >= static_cast<long long>(kProgressSeconds * o.rate) && isatty(2));
     const auto started = std::chrono::steady_clock::now();
@@ -412,9 +385,8 @@ int zelo_render_main(const std::vector<std::string>& args) {
     for (;;) {
         int n = 0;
         if (in) {
-            const sf_count_t got = sf_readf_float(in, file_frames.data(), chunk);
-            n = static_cast<int>(got);
-            for (int i = 0; i < n; ++i) x[i] = file_frames[static_cast<std::size_t>(i) * info.channels];
+            n = static_cast<int>(in->read(file_frames.data(), chunk));
+            for (int i = 0; i < n; ++i) x[i] = file_frames[static_cast<std::size_t>(i) * in->channels];
         } else {
             n = static_cast<int>(std::min<long long>(chunk, total - done));
             std::copy(generated.begin() + done, generated.begin() + done + n, x.begin());
@@ -428,7 +400,7 @@ int zelo_render_main(const std::vector<std::string>& args) {
             power_out += double(l[i]) * l[i];
             peak_out = std::max(peak_out, double(std::fabs(l[i])));
         }
-        if (sf_writef_float(out, inter.data(), n) != n) {
+        if (out->write(inter.data(), n) != n) {
             failed = true;
             break;
         }
@@ -439,8 +411,8 @@ int zelo_render_main(const std::vector<std::string>& args) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     close_in();
-    const int close_error = sf_close(out);
-    if (failed || close_error) {
+    const bool closed = out->close();
+    if (failed || !closed) {
         std::fprintf(stderr, "zelo: writing %s failed after %lld frames\n", o.output.c_str(), done);
         return 1;
     }
@@ -461,7 +433,7 @@ int zelo_render_main(const std::vector<std::string>& args) {
 int zelo_response_main(const std::vector<std::string>& args) {
     Options o = parse(args, Mode::response);
     if (!o.ok) return 2;
-    setenv("ZELO_VST_TRACE", "0", 0);
+    QZ_setenv_default("ZELO_VST_TRACE", "0");
     auto m = load(o);
     if (!m) return 1;
     auto p = instance(*m, o);

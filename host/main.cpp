@@ -10,7 +10,7 @@
 #if ZELO_HOST_HAS_EDITOR
 #include "host/cli_preset.h"
 #endif
-#if ZELO_HOST_HAS_LIVE
+#if ZELO_HOST_HAS_LIVE || ZELO_HOST_HAS_WINDOW
 #include "host/cli_drivers.h"
 #include "host/host_front.h"
 #endif
@@ -46,7 +46,13 @@ void usage() {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // Started without a mode: the window where people expect one (Windows),
+    // the response table elsewhere.
+#if ZELO_HOST_WINDOW_BY_DEFAULT
+    if (args.empty()) return zelo_host_main({});
+#else
     if (args.empty()) return zelo_response_main({});
+#endif
     std::string mode = args[0];
     args.erase(args.begin());
     if (mode == "cmd") return zelo_cmd_main(args);
@@ -58,6 +64,9 @@ int main(int argc, char** argv) {
 #if ZELO_HOST_HAS_LIVE
     if (mode == "host") return zelo_host_main(args);
     if (mode == "run") return zelo_run_main(args);
+    if (mode == "drivers") return zelo_drivers_main(args);
+#elif ZELO_HOST_HAS_WINDOW
+    if (mode == "host") return zelo_host_main(args);
     if (mode == "drivers") return zelo_drivers_main(args);
 #endif
     if (mode == "-h" || mode == "--help" || mode == "help") {

@@ -3,7 +3,13 @@
 
 #include "plugin/main_vst.h"
 
-extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback audioMaster) {
+#if defined(_WIN32)
+#define QZ_ENTRY_VISIBLE  // the module definition file lists the exports
+#else
+#define QZ_ENTRY_VISIBLE __attribute__((visibility("default")))
+#endif
+
+extern "C" QZ_ENTRY_VISIBLE AEffect* VSTPluginMain(audioMasterCallback audioMaster) {
     if (!audioMaster) return nullptr;
     // A host that answers 0 is too old for this interface.
     if (audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;

@@ -12,6 +12,8 @@ PKGS=(
   dpf-plugins-vst
   g++-mingw-w64-i686
   wine wine32:i386
+  # Where the kernel runs no 32-bit programs, the Windows tests run in a 64-bit build.
+  g++-mingw-w64-x86-64-posix wine64
 )
 missing=()
 for p in "${PKGS[@]}"; do

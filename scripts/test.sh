@@ -2,7 +2,8 @@
 # Every test: set up, then
 #  1. build everything with AddressSanitizer + UndefinedBehaviorSanitizer and run all tests;
 #  2. build the threaded tests with ThreadSanitizer and run them;
-#  3. cross-build the portable layers for 32-bit Windows (mingw-w64) and run their tests under wine;
+#  3. cross-build the tree for 32-bit Windows (mingw-w64) and run the Windows tests under wine
+#     (scripts/wine-tests.sh: in a 64-bit build where the machine runs no 32-bit programs);
 #  4. run each fuzz harness for a short, bounded time (clang + libFuzzer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,15 +27,8 @@ cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plug
   cmake --build build/tsan -j"$JOBS"
 (cd build/tsan && ctest --output-on-failure -j"$JOBS" --timeout 300 -R "Thread|ParametersFromASecondThread")
 
-echo "== mingw-w64 i686: portable layers, their tests under wine"
-cmake --preset mingw > /dev/null
-cmake --build build/mingw -j"$JOBS"
-if command -v wine > /dev/null; then
-  export WINEPREFIX="$PWD/build/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  [ -d "$WINEPREFIX" ] || timeout 120 wineboot -i > /dev/null 2>&1 || true
-  (cd build/mingw && ctest --output-on-failure --timeout 300)
-  wineserver -k 2> /dev/null || true
-fi
+echo "== mingw-w64: the Windows build, its tests under wine"
+scripts/wine-tests.sh
 
 echo "== fuzz: ${FUZZ_SECONDS}s per harness"
 if command -v clang++ > /dev/null; then

@@ -10,10 +10,12 @@
 #include "gui/controls.h"
 #include "gui/text.h"
 #include "gui/win.h"
-#include "gui/win_x11.h"
 #include "tests/gui/gui_test_util.h"
 #include "tests/gui/panel.h"
+#if !defined(_WIN32)
+#include "gui/win_x11.h"
 #include "tests/gui/xvfb.h"
+#endif
 
 using namespace gui_test;
 
@@ -85,6 +87,7 @@ TEST(Threads, HostThreadSetsValuesWhileTheWindowThreadPaintsAndPoints) {
     EXPECT_EQ(QZ_object_as<QZ_Wid_Text>(p.value_text)->text, text);
 }
 
+#if !defined(_WIN32)
 TEST(Threads, HostThreadRedrawsWhileTheWindowThreadPumpsX11Events) {
     if (!Xvfb_Server::available()) GTEST_SKIP() << "no Xvfb binary";
     ASSERT_TRUE(Panel::artwork_present());
@@ -139,3 +142,4 @@ TEST(Threads, HostThreadRedrawsWhileTheWindowThreadPumpsX11Events) {
     XDestroyWindow(dpy, parent);
     XCloseDisplay(dpy);
 }
+#endif

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/vsthost/vsthost.h"
+#include "test_platform.h"
 
 namespace plugtest {
 
@@ -90,8 +91,8 @@ inline int cutoff_of_knob(float v) {
 // takes the X display away: hosts load, scan and run plug-ins headless.
 struct QuietTrace : ::testing::Environment {
     void SetUp() override {
-        setenv("ZELO_VST_TRACE", "0", 1);
-        unsetenv("DISPLAY");
+        zelo_test::set_env("ZELO_VST_TRACE", "0");
+        zelo_test::unset_env("DISPLAY");
     }
 };
 

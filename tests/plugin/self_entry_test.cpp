@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "host/vsthost/vsthost.h"
+#include "test_platform.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback);
 
@@ -15,11 +16,11 @@ namespace {
 }  // namespace
 
 TEST(SelfEntry, FoundInTheRunningProgram) {
-    setenv("ZELO_VST_TRACE", "0", 1);
+    zelo_test::set_env("ZELO_VST_TRACE", "0");
     std::string error;
     auto self = zelo::vsthost::Module::self(&error);
     ASSERT_TRUE(self) << error;
-    EXPECT_EQ(self->entry_name(), "VSTPluginMain");
+    EXPECT_EQ(self->entry_name(), zelo_test::kSelfEntryName);
     auto p = zelo::vsthost::Plugin::create(*self, &error);
     ASSERT_TRUE(p) << error;
     EXPECT_EQ(p->text(effGetProductString, 0, kVstMaxProductStrLen).text, "zelo.audio 1-st order low-pass");

@@ -2,6 +2,7 @@
 // zelo.so through the test host: lifetimes, noise at several rates and block
 // sizes, parameter storms, a second thread, and state restore.
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -133,6 +134,10 @@ TEST(Validation, ParametersFromASecondThreadWhileProcessing) {
             changes.fetch_add(1);
         }
     });
+    // The two must overlap: a thread can take longer to start (under wine, say)
+    // than the whole processing loop takes.
+    for (int wait = 0; wait < 5000 && changes.load() == 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const auto in = noise(256, 11, 1.0f, false);
     std::vector<float> l(256), r(256);
     bool ok = true;

@@ -6,7 +6,7 @@
 #include <jack/jack.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +20,6 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
 
 class Jack_Server {
 public:
@@ -61,13 +60,21 @@ public:
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&files, 1, 2);
-        const int r = posix_spawn(&pid_, jackd.c_str(), &files, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&files);
-        if (r != 0) {
+        // The server goes when this process goes, even when a test aborts.
+        const pid_t parent = getpid();
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent) _exit(127);
+            const int log = open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (log >= 0) {
+                dup2(log, 1);
+                dup2(log, 2);
+            }
+            execv(jackd.c_str(), argv.data());
+            _exit(127);
+        }
+        if (pid_ < 0) {
             pid_ = 0;
             return "cannot start jackd";
         }
