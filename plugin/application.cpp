@@ -64,6 +64,7 @@ void QZ_Application::Port::changed(QZ_Object* target) {
     else
         param.store_int(word.i);
     param.changed(target);
+    if (param.app && param.index >= 0 && param.index < 2) param.app->userChanged(param.index);
 }
 
 std::int32_t QZ_Application::Param::load_int() const {
@@ -330,4 +331,6 @@ void QZ_Application::apply_preset(const QZ_Preset& values) {
     params[0].changed(nullptr);
     params[1].store_float(values.frequency);
     params[1].changed(nullptr);
+    userChanged(0);
+    userChanged(1);
 }

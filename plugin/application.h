@@ -126,6 +126,10 @@ public:
     std::unique_ptr<QZ_Dlg_File_Base> dialog;
     Param params[kParams];
 
+    // A host parameter changed from inside (the editor, a loaded preset): the
+    // plug-in tells its host so the host's view and automation follow.
+    virtual void userChanged(int index) { (void)index; }
+
     // The preset actions of records 2 and 3 (also reachable without a widget).
     void savePreset();
     void loadPreset();

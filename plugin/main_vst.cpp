@@ -147,6 +147,11 @@ void QZ_Main_Vst::setParameter(VstInt32 index, float x) {
     p.changed(nullptr);
 }
 
+void QZ_Main_Vst::userChanged(int index) {
+    // The value is already applied; the host only needs to hear of it.
+    if (host_index(index)) callHost(audioMasterAutomate, index, 0, nullptr, getParameter(index));
+}
+
 float QZ_Main_Vst::getParameter(VstInt32 index) {
     if (!host_index(index)) return 0.0f;
     const Param& p = params[index];

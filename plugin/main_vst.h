@@ -37,6 +37,8 @@ public:
     VstInt32 getVendorVersion() override { return kVendorVersion; }
     VstPlugCategory getPlugCategory() override { return kPlugCategEffect; }
 
+    void userChanged(int index) override;
+
 private:
     // Only the two host parameters are reachable from the host; the preset
     // records 2 and 3 answer to widgets alone.

@@ -241,6 +241,15 @@ TEST_F(Editor, DraggingTheKnobMovesParameterFilterAndPanel) {
     const float want = knob_value_of_frame(59);
     EXPECT_TRUE(eventually([&] { return std::fabs(plugin->get_parameter(1) - (want - 20.0f) / 19980.0f) < 1e-6f; }))
         << plugin->get_parameter(1);
+    // The host hears of the change (from the editor's thread, just after the
+    // value is stored), last with the value it now reads back.
+    const auto last_told = [&] {
+        float last = -1.0f;
+        for (const auto& c : plugin->calls())
+            if (c.opcode == audioMasterAutomate && c.index == 1) last = c.opt;
+        return last;
+    };
+    EXPECT_TRUE(eventually([&] { return last_told() == plugin->get_parameter(1); })) << last_told();
     Reference moved(true, want, 59);
     // The pointer still rests on the knob, which is drawn highlighted: leave first.
     XEvent e{};

@@ -223,8 +223,14 @@ TEST_F(Presets, SaveWritesTheHeaderAndTheTwoWordsLittleEndian) {
 TEST_F(Presets, LoadAppliesToHostFilterAndPanel) {
     const fs::path p = dir / "b.zelo";
     write_bytes(p, preset(0, 10010.0f));
+    plugin->clear_calls();
     load_from(p);
     EXPECT_TRUE(g_boxes.empty());
+    // The host hears both loaded values, so its view and automation follow.
+    std::vector<std::pair<VstInt32, float>> told;
+    for (const auto& c : plugin->calls())
+        if (c.opcode == audioMasterAutomate) told.emplace_back(c.index, c.opt);
+    EXPECT_EQ(told, (std::vector<std::pair<VstInt32, float>>{{0, 0.0f}, {1, 0.5f}}));
     EXPECT_EQ(asked.at(0), QZ_Dlg_Kind::open);
     EXPECT_EQ(plugin->get_parameter(0), 0.0f);
     EXPECT_EQ(plugin->get_parameter(1), 0.5f);
