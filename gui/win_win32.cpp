@@ -66,7 +66,17 @@ HWND QZ_Win_Win32::hwnd(HWND parent) {
             hwnd_ = nullptr;
         }
         SetWindowLongPtrA(old, GWLP_USERDATA, 0);
-        DestroyWindow(old);
+        if (GetWindowThreadProcessId(old, nullptr) == GetCurrentThreadId()) {
+            DestroyWindow(old);
+        } else {
+            // Only the window's own thread may destroy it (a host closing the
+            // effect on a worker thread): hand it to that thread's message loop
+            // with the system's window procedure, whose WM_CLOSE destroys it, so
+            // nothing of this module is called once the module may be gone.
+            SetWindowLongPtrA(old, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
+            ShowWindowAsync(old, SW_HIDE);
+            PostMessageA(old, WM_CLOSE, 0, 0);
+        }
     }
     parent_ = nullptr;
     tracking_ = false;
@@ -130,6 +140,17 @@ LRESULT CALLBACK QZ_Win_Win32::window_proc(HWND hwnd, UINT msg, WPARAM wparam, L
             return 0;
         }
         case WM_CLOSE: PostQuitMessage(0); return 0;
+        case WM_NCDESTROY:
+            // Destroyed with its parent (a host that drops its frame before
+            // closing the editor): forget the handle, which the system may give
+            // to another window, so that nothing later blits into or destroys it.
+            if (self->hwnd_ == hwnd) {
+                std::lock_guard<std::recursive_timed_mutex> lock(self->paint_mutex());
+                self->hwnd_ = nullptr;
+                self->parent_ = nullptr;
+                self->tracking_ = false;
+            }
+            return DefWindowProcA(hwnd, msg, wparam, lparam);
         case WM_ERASEBKGND: return 1;  // painting covers every pixel
         case WM_MOUSEMOVE: {
             if (!self->tracking_) {

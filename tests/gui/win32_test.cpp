@@ -128,6 +128,13 @@ TEST_F(Win32, PaintedChildShowsWhatTheImageWindowComposes) {
     win.redraw({0, 0, Panel::W, Panel::H});
     pump();
     EXPECT_EQ(differences(win.child(), reference.image), 0);
+
+    // The parent destroyed under it (the child goes too): the handle is
+    // forgotten, and the next show makes a new window.
+    DestroyWindow(parent);
+    parent = nullptr;
+    EXPECT_EQ(win.child(), nullptr);
+    EXPECT_EQ(win.parent(), nullptr);
 }
 
 TEST_F(Win32, PressDragReleaseThroughTheWindowProcedureTurnsTheKnob) {

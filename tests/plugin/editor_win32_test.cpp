@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "editor_reference.h"
 #include "gui/pic.h"
@@ -212,14 +213,47 @@ TEST_F(Win32Editor, OpenCloseMoveAndEffCloseLeaveNoWindows) {
     ASSERT_TRUE(open(other));
     EXPECT_EQ(count_windows(frame), 0);
     EXPECT_EQ(count_windows(other), 1);
-    Reference ref(true, 1500.0f);
-    EXPECT_EQ(settle(other, ref.win.image), 0);
+    {
+        Reference ref(true, 1500.0f);
+        EXPECT_EQ(settle(other, ref.win.image), 0);
+    }
     // A parent that is no window is refused and the open editor stays.
     EXPECT_EQ(plugin->dispatch(effEditOpen, 0, 0, nullptr), 0);
     EXPECT_EQ(count_windows(other), 1);
+    // The host destroys its frame before closing the editor, then opens again.
+    DestroyWindow(other);
+    other = nullptr;
+    plugin->set_parameter(1, 0.6f);  // repaints into a window that is gone
+    plugin->dispatch(effEditClose);
+    other = new_frame(300, 30);
+    ASSERT_NE(other, nullptr);
+    ASSERT_TRUE(open(other));
+    Reference later(true, 20.0f + 0.6f * 19980.0f);
+    EXPECT_EQ(settle(other, later.win.image), 0);
     // The host closes the effect with its editor open: the window goes with it.
     EXPECT_EQ(plugin->close(), 1);
     pump();
     EXPECT_EQ(count_windows(other), 0);
     EXPECT_EQ(count_windows(nullptr), top_before + 1);  // the second frame only
+}
+
+// Some hosts close the effect on a worker thread. Only the window's own thread
+// may destroy it, so the editor hands the window back to that thread's
+// message loop, with no code of the module left behind to be called into.
+TEST_F(Win32Editor, EffCloseFromAnotherThreadStillRemovesTheWindow) {
+    ASSERT_TRUE(open(frame));
+    HWND child = editor_of(frame);
+    ASSERT_NE(child, nullptr);
+    VstIntPtr closed = 0;
+    std::thread worker([&] { closed = plugin->close(); });
+    worker.join();
+    EXPECT_EQ(closed, 1);
+    pump();
+    EXPECT_FALSE(IsWindow(child));
+    EXPECT_EQ(count_windows(frame), 0);
+    // The frame keeps working: it repaints and goes away cleanly.
+    InvalidateRect(frame, nullptr, TRUE);
+    pump();
+    EXPECT_TRUE(DestroyWindow(frame));
+    frame = nullptr;
 }
