@@ -100,8 +100,21 @@ public:
         return r == S_OK ? 0 : static_cast<std::int32_t>(r);
     }
 
-    void begin() override { CoInitialize(nullptr); }
-    void end() override { CoUninitialize(); }
+    // Only a start that took is undone at the end: on a thread already in the
+    // multithreaded apartment CoInitialize fails, and undoing it anyway would
+    // take COM away from the host that set the thread up.
+    void begin() override {
+        if (SUCCEEDED(CoInitialize(nullptr))) ++joined_;
+    }
+    void end() override {
+        if (joined_ > 0) {
+            --joined_;
+            CoUninitialize();
+        }
+    }
+
+private:
+    int joined_ = 0;
 };
 
 }  // namespace

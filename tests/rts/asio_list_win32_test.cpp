@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <atomic>
 #include <chrono>
@@ -241,4 +242,20 @@ TEST_F(AsioRegistry, DriverThatCannotBeCreatedFailsAtInitAndTheNextOneRuns) {
     run(plain, QZ_Rts::modeAt(plain->modes, 0));
     EXPECT_EQ(plain->exit(), QZ_OK);
     EXPECT_EQ(stats().alive, 0);
+}
+
+// A host thread already in COM's multithreaded apartment: the list cannot start
+// COM there, and must then not end it either.
+TEST_F(AsioRegistry, ListLeavesTheHostsComAsItFoundIt) {
+    std::thread host([] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        {
+            AsioDriverList list;
+            EXPECT_GE(list.count(), 3);
+        }
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE) << "COM was ended under the host";
+        CoUninitialize();
+        CoUninitialize();
+    });
+    host.join();
 }
