@@ -74,6 +74,10 @@ cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2> /dev/n
 # A virtual desktop: without a window manager each window teardown waits ~2 s.
 "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f > /dev/null 2>&1 || true
 "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f > /dev/null 2>&1 || true
+# Sound through ALSA alone, whose default device the wave tests make the null
+# PCM: wine would otherwise try PulseAudio first and take a server that happens
+# to run on the machine.
+"${wine[@]}" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f > /dev/null 2>&1 || true
 
 # One wine server for the whole run: otherwise every test program starts its
 # own (and the desktop with it), which costs seconds each.
