@@ -27,6 +27,8 @@ public:
     HWND hwnd(HWND parent);
     HWND parent() const { return parent_; }
     HWND child() const { return hwnd_; }
+    // The host's window the editor shows in: what dialogs of the editor belong to.
+    std::uintptr_t native_parent() const override { return reinterpret_cast<std::uintptr_t>(parent_); }
 
     // Paints the rectangle now, from any thread.
     void redraw(const QZ_Rect& r) override;

@@ -10,6 +10,7 @@
 
 #include "core/error.h"
 #include "host/host_front.h"
+#include "host/menu_win32.h"
 #include "host/sound_file.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback);
@@ -28,39 +29,11 @@ struct Front {
 };
 Front g_front;
 
-// A popup (or the bar) from the model; submenus are built first.
-HMENU build_menu(const QZ_Host& host, QZ_Host::Menu_Id id) {
-    HMENU m = id == QZ_Host::MENU_BAR ? CreateMenu() : CreatePopupMenu();
-    if (!m) return nullptr;
-    const QZ_Host::Menu& model = host.menu(id);
-    UINT pos = 0;
-    for (const QZ_Host::Menu_Item& it : model.items) {
-        MENUITEMINFOA mi;
-        ZeroMemory(&mi, sizeof mi);
-        mi.cbSize = sizeof mi;  // 48 on 32-bit Windows
-        if (it.separator()) {
-            mi.fMask = MIIM_FTYPE;
-            mi.fType = MFT_SEPARATOR;
-        } else {
-            mi.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_STATE | MIIM_ID;
-            mi.fType = it.radio ? MFT_RADIOCHECK : MFT_STRING;
-            mi.fState = (it.checked ? MFS_CHECKED : 0) | (it.greyed ? MFS_GRAYED : 0);
-            mi.wID = static_cast<UINT>(it.id);
-            mi.dwTypeData = const_cast<char*>(it.text.c_str());
-            if (it.submenu >= 0 && it.submenu < QZ_Host::MENU_COUNT) {
-                mi.fMask |= MIIM_SUBMENU;
-                mi.hSubMenu = build_menu(host, static_cast<QZ_Host::Menu_Id>(it.submenu));
-            }
-        }
-        InsertMenuItemA(m, pos++, TRUE, &mi);
-    }
-    return m;
-}
-
 // After every action: the menus show the model again (checks, greyed items,
 // drivers, modes, instances and inputs as they now are).
 void refresh_menus() {
-    HMENU bar = build_menu(*g_front.host, QZ_Host::MENU_BAR);
+    HMENU bar = zelo_build_menu(*g_front.host, QZ_Host::MENU_BAR);
+    if (!bar) return;  // out of menu resources: the old menus stay rather than none
     HMENU old = GetMenu(g_front.main);
     SetMenu(g_front.main, bar);
     if (old) DestroyMenu(old);
@@ -179,7 +152,7 @@ int zelo_host_main(const std::vector<std::string>& args) {
         g_front.host = &host;
         host.on_help = &open_help;
         host.start(zelo_driver_classes());
-        HMENU bar = build_menu(host, QZ_Host::MENU_BAR);
+        HMENU bar = zelo_build_menu(host, QZ_Host::MENU_BAR);
         g_front.main = CreateWindowExA(0, "QZWINDOW", "ZELO", kMainStyle, 50, 50, 600, 450, nullptr, bar, inst,
                                        nullptr);
         if (!g_front.main) {

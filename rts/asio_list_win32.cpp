@@ -8,6 +8,23 @@
 
 namespace {
 
+// True when the module path read from the registry names an existing file.
+// Checked by its attributes: OpenFile refuses paths of 128 characters or more,
+// and a driver installed that deep would go unlisted. A path of the expandable
+// kind ("%ProgramFiles%\Vendor\driver.dll") is expanded first, as COM does.
+bool file_exists(const char* path, DWORD type) {
+    char expanded[512];
+    if (type == REG_EXPAND_SZ) {
+        const DWORD n = ExpandEnvironmentStringsA(path, expanded, sizeof expanded);
+        if (n == 0 || n > sizeof expanded) return false;
+        path = expanded;
+    } else if (type != REG_SZ) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // True when the CLSID text is registered with an in-process module that exists.
 bool module_exists(const char* clsid_text) {
     char wanted[256];
@@ -28,10 +45,8 @@ bool module_exists(const char* clsid_text) {
                 char path[512] = {};
                 DWORD size = sizeof path - 1, type = 0;
                 if (RegQueryValueExA(server, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) ==
-                    ERROR_SUCCESS) {
-                    OFSTRUCT of{};
-                    found = OpenFile(path, &of, OF_EXIST) != HFILE_ERROR;
-                }
+                    ERROR_SUCCESS)
+                    found = file_exists(path, type);
                 RegCloseKey(server);
             }
             RegCloseKey(key);
@@ -85,8 +100,21 @@ public:
         return r == S_OK ? 0 : static_cast<std::int32_t>(r);
     }
 
-    void begin() override { CoInitialize(nullptr); }
-    void end() override { CoUninitialize(); }
+    // Only a start that took is undone at the end: on a thread already in the
+    // multithreaded apartment CoInitialize fails, and undoing it anyway would
+    // take COM away from the host that set the thread up.
+    void begin() override {
+        if (SUCCEEDED(CoInitialize(nullptr))) ++joined_;
+    }
+    void end() override {
+        if (joined_ > 0) {
+            --joined_;
+            CoUninitialize();
+        }
+    }
+
+private:
+    int joined_ = 0;
 };
 
 }  // namespace

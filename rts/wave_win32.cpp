@@ -98,6 +98,12 @@ public:
         return waveOutUnprepareHeader(out(h), hdr(x), sizeof(WAVEHDR));
     }
     unsigned outWrite(QZ_Wave_Handle h, QZ_Wave_Header* x) override {
+        // A header that loops once over itself plays exactly as one without loop
+        // marks, so it goes out without them: wine plays such loops at under half
+        // the rate of plain headers (101 against 265 a second on its null device)
+        // and never hands back the last one while nothing follows it.
+        constexpr std::uint32_t one_pass = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+        if ((x->flags.load() & one_pass) == one_pass && x->loops <= 1) x->flags.fetch_and(~one_pass);
         return waveOutWrite(out(h), hdr(x), sizeof(WAVEHDR));
     }
     unsigned outReset(QZ_Wave_Handle h) override { return waveOutReset(out(h)); }

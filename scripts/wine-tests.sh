@@ -80,6 +80,10 @@ cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2> /dev/n
 # A virtual desktop: without a window manager each window teardown waits ~2 s.
 "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f > /dev/null 2>&1 || true
 "${wine[@]}" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f > /dev/null 2>&1 || true
+# Sound through ALSA alone, whose default device the wave tests make the null
+# PCM: wine would otherwise try PulseAudio first and take a server that happens
+# to run on the machine.
+"${wine[@]}" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f > /dev/null 2>&1 || true
 # The session wineboot started has a desktop without the virtual one (a fresh
 # prefix, as on CI): end it and start the next here, with output to nowhere, so
 # that its services do not hold a test's output pipe open after the test.

@@ -1,14 +1,18 @@
 // zelo-artgen: draws the editor's pictures and writes them as resource files.
 //   zelo-artgen OUTDIR                    write the 28 resources into OUTDIR
 //   zelo-artgen --preview RESDIR OUTDIR   compose the panel and a contact sheet as PNG
+//   zelo-artgen --icons OUTDIR [PNG]      write the program's icon files (and a look at them)
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <utility>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "art/artwork.h"
+#include "art/icon.h"
 #include "art/preview.h"
 
 #ifndef ZELO_PREVIEW_FONT
@@ -20,7 +24,8 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: zelo-artgen OUTDIR\n"
-                 "       zelo-artgen --preview RESDIR OUTDIR [--font FILE]\n");
+                 "       zelo-artgen --preview RESDIR OUTDIR [--font FILE]\n"
+                 "       zelo-artgen --icons OUTDIR [PNG]\n");
     return 2;
 }
 
@@ -48,6 +53,72 @@ int generate(const std::string& dir) {
         } else {
             std::printf("%-7s %8zu bytes\n", r.name.c_str(), r.bytes.size());
         }
+    }
+    return 0;
+}
+
+bool write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(f);
+}
+
+// Straight-alpha src over an opaque picture at (dx, dy).
+void put_over(art::Image& dst, const art::Image& src, int dx, int dy) {
+    for (int y = 0; y < src.h; ++y)
+        for (int x = 0; x < src.w; ++x) {
+            const std::uint8_t* s = &src.px[(static_cast<std::size_t>(y) * src.w + x) * 4];
+            std::uint8_t* d = &dst.px[(static_cast<std::size_t>(dy + y) * dst.w + dx + x) * 4];
+            for (int c = 0; c < 3; ++c) d[c] = static_cast<std::uint8_t>((s[c] * s[3] + d[c] * (255 - s[3]) + 127) / 255);
+        }
+}
+
+// zelo.ico ("icon": 48, 32 and 16 pixels) and zelo_small.ico ("ComboSmallIcon":
+// 16 and 32), with a sheet of both on a light and a dark background.
+int icons(const std::string& dir, const std::string& png) {
+    const std::vector<art::Image> large = {art::draw_icon(48), art::draw_icon(32), art::draw_icon(16)};
+    const std::vector<art::Image> small = {art::draw_small_icon(16), art::draw_small_icon(32)};
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    for (const auto& [name, set] : {std::pair{"zelo.ico", &large}, std::pair{"zelo_small.ico", &small}}) {
+        const std::vector<std::uint8_t> bytes = art::encode_ico(*set);
+        if (!write_file(dir + "/" + name, bytes)) {
+            std::fprintf(stderr, "zelo-artgen: cannot write %s/%s\n", dir.c_str(), name);
+            return 1;
+        }
+        std::printf("%-15s %6zu bytes\n", name, bytes.size());
+    }
+    if (png.empty()) return 0;
+    // Each picture at its own size, then four times enlarged; light row above, dark below.
+    std::vector<art::Image> all = large;
+    all.insert(all.end(), small.begin(), small.end());
+    int width = 8, height = 0;
+    for (const art::Image& i : all) {
+        width += i.w + 8 + 4 * i.w + 8;
+        height = std::max(height, 4 * i.h);
+    }
+    art::Image sheet{width, 2 * (height + 16), {}};
+    sheet.px.resize(static_cast<std::size_t>(sheet.w) * sheet.h * 4);
+    for (int y = 0; y < sheet.h; ++y)
+        for (int x = 0; x < sheet.w; ++x) {
+            std::uint8_t* d = &sheet.px[(static_cast<std::size_t>(y) * sheet.w + x) * 4];
+            const std::uint8_t v = y < height + 16 ? 236 : 40;
+            d[0] = v, d[1] = v, d[2] = v, d[3] = 255;
+        }
+    for (int row = 0; row < 2; ++row) {
+        int x = 8;
+        for (const art::Image& i : all) {
+            const int y = row * (height + 16) + 8;
+            put_over(sheet, i, x, y);
+            x += i.w + 8;
+            put_over(sheet, art::upscale(i, 4), x, y);
+            x += 4 * i.w + 8;
+        }
+    }
+    std::string error;
+    if (!art::write_png(png, sheet, error)) {
+        std::fprintf(stderr, "zelo-artgen: %s\n", error.c_str());
+        return 1;
     }
     return 0;
 }
@@ -94,6 +165,8 @@ int preview(const std::string& resdir, const std::string& outdir, const std::str
 
 int main(int argc, char** argv) {
     if (argc == 2 && argv[1][0] != '-') return generate(argv[1]);
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--icons") == 0)
+        return icons(argv[2], argc == 4 ? argv[3] : "");
     if (argc >= 4 && std::strcmp(argv[1], "--preview") == 0) {
         std::string font = ZELO_PREVIEW_FONT;
         if (argc == 6 && std::strcmp(argv[4], "--font") == 0)

@@ -95,6 +95,21 @@ TEST(Artwork, RebuildingGivesTheCommittedBytes) {
     fs::remove_all(dir);
 }
 
+TEST(Artwork, RebuildingTheIconsGivesTheCommittedFiles) {
+    char tmpl[] = "/tmp/zelo-icons-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    const std::string cmd = std::string("\"") + ZELO_ARTGEN + "\" --icons \"" + dir.string() + "\" > /dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    for (const char* name : {"zelo.ico", "zelo_small.ico"}) {
+        auto fresh = read_file(dir / name);
+        EXPECT_FALSE(fresh.empty()) << name;
+        EXPECT_TRUE(fresh == read_file(fs::path(ZELO_HOST_DIR) / name))
+            << name << " differs from the committed file (run the icons target)";
+    }
+    fs::remove_all(dir);
+}
+
 TEST(Artwork, EveryResourceMatchesItsFormatSizeAndFrameCount) {
     for (const Entry& e : kTable) {
         SCOPED_TRACE(e.name);
