@@ -454,18 +454,28 @@ int zelo_response_main(const std::vector<std::string>& args) {
 
     std::printf("\n%10s %10s\n", "frequency", "gain");
     const double freqs[] = {20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 15000, 20000};
-    double prev_f = 0, prev_db = 0, corner = -1;
+    double prev_f = 0, prev_db = 0, above = -1, below = -1;
     for (double f : freqs) {
         if (f >= o.rate / 2) break;
         double d = gain_db(f, 1.0);
         std::printf("%7.0f Hz %7.2f dB\n", f, d);
-        // The -3 dB point, between the first two neighbours that straddle it (log-frequency interpolation).
-        if (corner < 0 && prev_f > 0 && prev_db > -3.0 && d <= -3.0)
-            corner = prev_f * std::pow(f / prev_f, (prev_db + 3.0) / (prev_db - d));
+        if (below < 0 && prev_f > 0 && prev_db > -3.0 && d <= -3.0) {
+            above = prev_f;
+            below = f;
+        }
         prev_f = f;
         prev_db = d;
     }
-    if (corner > 0) std::printf("-3 dB at about %.0f Hz\n", corner);
+    // The -3 dB point, found by halving the first pair of ladder steps that
+    // straddle it on a logarithmic scale: interpolating between steps an octave
+    // or more apart misses it by several per cent.
+    if (below > 0) {
+        for (int step = 0; step < 16; ++step) {
+            const double mid = std::sqrt(above * below);
+            (gain_db(mid, 1.0) > -3.0 ? above : below) = mid;
+        }
+        std::printf("-3 dB at about %.0f Hz\n", std::sqrt(above * below));
+    }
 
     int status = 0;
 #if ZELO_HOST_HAS_PLOT
