@@ -1,12 +1,9 @@
 // `zelo run`: live processing on a sound driver without a window, through the
 // same host logic as the window: the driver and mode chosen by the options,
 // K instances on the inputs in turn, mixed to the first two outputs.
-#include <signal.h>
-#include <strings.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,14 +11,24 @@
 #include <thread>
 #include <vector>
 
+#include "host/console.h"
 #include "host/host_front.h"
+#include "host/sound_file.h"
 
 extern "C" AEffect* VSTPluginMain(audioMasterCallback);
 
 namespace {
 
-volatile sig_atomic_t g_stop = 0;
-void on_signal(int) { g_stop = 1; }
+// Whether the first n characters of a and b agree, letters in any case (driver
+// names are ASCII).
+bool same_nocase(const char* a, const char* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (std::tolower(x) != std::tolower(y)) return false;
+        if (x == 0) return true;
+    }
+    return true;
+}
 
 bool parse_number(const std::string& s, double lo, double hi, double& out) {
     char* end = nullptr;
@@ -95,7 +102,7 @@ int zelo_run_main(const std::vector<std::string>& args) {
         std::fprintf(stderr, "usage: zelo run --driver NAME [--mode N] [--instances K] [--seconds S] | --list\n");
         return 2;
     }
-    setenv("ZELO_VST_TRACE", "0", 0);
+    QZ_setenv_default("ZELO_VST_TRACE", "0");
 
     QZ_Host host(&VSTPluginMain);
     host.report_fn = &report;
@@ -113,10 +120,10 @@ int zelo_run_main(const std::vector<std::string>& args) {
     // The driver: an exact name, else the one name it begins, in any case.
     int chosen = -1, matches = 0;
     for (int i = 0; i < host.driver_count(); ++i)
-        if (strcasecmp(host.driver(i)->name, driver_name.c_str()) == 0) chosen = i;
+        if (same_nocase(host.driver(i)->name, driver_name.c_str(), driver_name.size() + 1)) chosen = i;
     if (chosen < 0)
         for (int i = 0; i < host.driver_count(); ++i)
-            if (strncasecmp(host.driver(i)->name, driver_name.c_str(), driver_name.size()) == 0) {
+            if (same_nocase(host.driver(i)->name, driver_name.c_str(), driver_name.size())) {
                 chosen = i;
                 ++matches;
             }
@@ -163,14 +170,11 @@ int zelo_run_main(const std::vector<std::string>& args) {
     for (int k = 0; k < host.instance_count(); ++k) std::printf("  %s\n", host.instance(k).text);
     std::fflush(stdout);
 
-    struct sigaction sa{};
-    sa.sa_handler = &on_signal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    const bool terminal = isatty(1);
+    zelo_catch_stop_requests();
+    const bool terminal = zelo_stdout_is_terminal();
     const auto start = std::chrono::steady_clock::now();
     float max_l = 0, max_r = 0;
-    while (!g_stop) {
+    while (!zelo_stop_requested()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         float l = 0, r = 0;

@@ -7,6 +7,7 @@
 #include "gui/png.h"
 #include "gui/win.h"
 #include "host/cli_preset.h"
+#include "host/sound_file.h"
 #include "plugin/main_vst.h"
 
 using zelo::vsthost::Module;
@@ -62,7 +63,7 @@ int zelo_snapshot_main(const std::vector<std::string>& args) {
         std::fprintf(stderr, "zelo: snapshot wants a file name (FILE.png)\n");
         return 2;
     }
-    setenv("ZELO_VST_TRACE", "0", 0);
+    QZ_setenv_default("ZELO_VST_TRACE", "0");
     std::string error;
     auto self = Module::self(&error);
     auto p = self ? Plugin::create(*self, &error) : nullptr;

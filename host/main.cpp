@@ -28,7 +28,7 @@ void usage() {
         "  snapshot FILE.png [--preset FILE] [--set NAME=VALUE]...\n"
         "                     write the effect's editor as a picture\n"
         "  host               the host window: instances of the effect on a sound driver,\n"
-        "                     chosen from its menus (needs an X display)\n"
+        "                     chosen from its menus (needs a display)\n"
         "  run --driver NAME [--mode N] [--instances K] [--seconds S]\n"
         "                     the same without a window, with a level line; NAME is a\n"
         "                     driver's name or the start of one, any case (run --list)\n"
@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
     if (mode == "drivers") return zelo_drivers_main(args);
 #elif ZELO_HOST_HAS_WINDOW
     if (mode == "host") return zelo_host_main(args);
+    if (mode == "run") return zelo_run_main(args);
     if (mode == "drivers") return zelo_drivers_main(args);
 #endif
     if (mode == "-h" || mode == "--help" || mode == "help") {
