@@ -54,7 +54,7 @@ if [ -z "$inside" ]; then
     for d in $imports; do
       case "${d,,}" in
         kernel32.dll | user32.dll | gdi32.dll | msvcrt.dll | advapi32.dll | ole32.dll | oleaut32.dll | \
-          comdlg32.dll | shell32.dll | winmm.dll | comctl32.dll | ws2_32.dll) ;;
+          comdlg32.dll | shell32.dll | winmm.dll | comctl32.dll | ws2_32.dll | windowscodecs.dll) ;;
         *) echo "$f imports $d, which is no system DLL" >&2; exit 1 ;;
       esac
     done
