@@ -10,6 +10,7 @@
 #include "gui/text.h"
 #include "gui/win_win32.h"
 #include "tests/gui/panel.h"
+#include "tests/gui/win32_readback.h"
 
 using namespace gui_test;
 
@@ -47,26 +48,7 @@ protected:
         }
     }
 
-    // Pixels of the window's client area that differ from the picture (colours only).
-    static int differences(HWND w, const QZ_Picture& want) {
-        HDC wdc = GetDC(w);
-        HDC mem = CreateCompatibleDC(wdc);
-        QZ_Picture got;
-        got.allocate(want.width, want.height);
-        HGDIOBJ old = SelectObject(mem, static_cast<HBITMAP>(got.bitmap()));
-        BitBlt(mem, 0, 0, want.width, want.height, wdc, 0, 0, SRCCOPY);
-        GdiFlush();
-        SelectObject(mem, old);
-        DeleteDC(mem);
-        ReleaseDC(w, wdc);
-        int bad = 0;
-        for (int y = 0; y < want.height; ++y)
-            for (int x = 0; x < want.width; ++x) {
-                const QZ_Pix_A32 a = got.at(x, y), b = want.at(x, y);
-                if (a.r != b.r || a.g != b.g || a.b != b.b) ++bad;
-            }
-        return bad;
-    }
+    static int differences(HWND w, const QZ_Picture& want) { return win32_screen_differences(w, want); }
 
     static LPARAM at(int x, int y) { return MAKELPARAM(x, y); }
 

@@ -15,6 +15,7 @@
 #include "gui/controls.h"
 #include "gui/win_x11.h"
 #include "tests/gui/panel.h"
+#include "tests/gui/x11_readback.h"
 #include "tests/gui/xvfb.h"
 
 using namespace gui_test;
@@ -56,46 +57,12 @@ protected:
     }
 
     // Pixels of the child differing from an image window's render (colour only).
-    int differences(Window w, const QZ_Picture& expect) {
-        XImage* img = XGetImage(dpy, w, 0, 0, static_cast<unsigned>(expect.width),
-                                static_cast<unsigned>(expect.height), AllPlanes, ZPixmap);
-        if (!img) return -1;
-        int diff = 0;
-        for (int y = 0; y < expect.height; ++y)
-            for (int x = 0; x < expect.width; ++x) {
-                const QZ_Pix_A32 p = expect.at(x, y);
-                const unsigned long want = static_cast<unsigned long>(p.r) << 16 | p.g << 8 | p.b;
-                diff += (XGetPixel(img, x, y) & 0xFFFFFF) != want;
-            }
-        XDestroyImage(img);
-        return diff;
-    }
+    int differences(Window w, const QZ_Picture& expect) { return x11_differences(dpy, w, expect); }
 
     void send_button(Window w, int type, int x, int y, unsigned state) {
-        XEvent e{};
-        e.xbutton.type = type;
-        e.xbutton.display = dpy;
-        e.xbutton.window = w;
-        e.xbutton.root = DefaultRootWindow(dpy);
-        e.xbutton.x = x;
-        e.xbutton.y = y;
-        e.xbutton.button = Button1;
-        e.xbutton.state = state;
-        e.xbutton.same_screen = True;
-        XSendEvent(dpy, w, False, 0, &e);
+        x11_send_button(dpy, w, type, x, y, state);
     }
-    void send_motion(Window w, int x, int y, unsigned state) {
-        XEvent e{};
-        e.xmotion.type = MotionNotify;
-        e.xmotion.display = dpy;
-        e.xmotion.window = w;
-        e.xmotion.root = DefaultRootWindow(dpy);
-        e.xmotion.x = x;
-        e.xmotion.y = y;
-        e.xmotion.state = state;
-        e.xmotion.same_screen = True;
-        XSendEvent(dpy, w, False, 0, &e);
-    }
+    void send_motion(Window w, int x, int y, unsigned state) { x11_send_motion(dpy, w, x, y, state); }
 
     Display* dpy = nullptr;
     Window parent = 0;

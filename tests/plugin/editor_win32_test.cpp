@@ -13,6 +13,7 @@
 #include "editor_reference.h"
 #include "gui/pic.h"
 #include "plugin_env.h"
+#include "tests/gui/win32_readback.h"
 
 using namespace plugtest;
 using gui_test::Panel;
@@ -86,29 +87,7 @@ protected:
         }
     }
 
-    // Pixels of the frame's client area that differ from the picture (colours only).
-    static int differences(HWND w, const QZ_Picture& want) {
-        RECT client{};
-        GetClientRect(w, &client);
-        if (client.right < want.width || client.bottom < want.height) return -1;
-        HDC wdc = GetDC(w);
-        HDC mem = CreateCompatibleDC(wdc);
-        QZ_Picture got;
-        got.allocate(want.width, want.height);
-        HGDIOBJ old = SelectObject(mem, static_cast<HBITMAP>(got.bitmap()));
-        BitBlt(mem, 0, 0, want.width, want.height, wdc, 0, 0, SRCCOPY);
-        GdiFlush();
-        SelectObject(mem, old);
-        DeleteDC(mem);
-        ReleaseDC(w, wdc);
-        int bad = 0;
-        for (int y = 0; y < want.height; ++y)
-            for (int x = 0; x < want.width; ++x) {
-                const QZ_Pix_A32 a = got.at(x, y), b = want.at(x, y);
-                if (a.r != b.r || a.g != b.g || a.b != b.b) ++bad;
-            }
-        return bad;
-    }
+    static int differences(HWND w, const QZ_Picture& want) { return win32_screen_differences(w, want); }
     // Pumps the frame's messages until the screen shows the picture (up to 2 s).
     int settle(HWND w, const QZ_Picture& want) {
         int d = -1;
