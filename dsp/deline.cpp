@@ -100,6 +100,7 @@ std::int32_t QZ_Effect_Deline::compile() noexcept {
 
 namespace {
 
+// One sample at a time, walking the whole program: right for any delays.
 template <int M>
 void run_program(const std::int32_t* x, std::int32_t n, std::int32_t* line, std::uint16_t& position,
                  const std::int32_t* prog, std::int32_t len, std::int32_t* const* out_end,
@@ -134,6 +135,103 @@ void run_program(const std::int32_t* x, std::int32_t n, std::int32_t* line, std:
     position = pos;
 }
 
+// Runs of samples no longer than the shortest delay (plus one) read only line
+// samples written before the run, so each group can sweep the whole run with
+// its taps in registers, and the line is written once the run's sums are
+// complete. Sums wrap in 32 bits, so their order does not matter; per sample
+// the groups still write their outputs in program order.
+constexpr std::int32_t RUN_MAX = 256;
+constexpr std::int32_t RUN_MIN = 16;  // shorter runs gain nothing over the walk
+
+// Taps = 0: any number, read from the program. o (null for none) is where the
+// output sample of j = first goes; earlier samples have none.
+template <int M, int Taps>
+void group_run(const std::int32_t* line, std::uint16_t pos, std::int32_t len, const std::int32_t* taps,
+               std::int32_t count, std::int32_t gain, std::int32_t feedback, std::int32_t* o, std::int32_t first,
+               std::int32_t* d) {
+    std::uint16_t base[Taps > 0 ? Taps : 1];
+    std::int32_t amp[Taps > 0 ? Taps : 1];
+    if constexpr (Taps > 0)
+        for (int t = 0; t < Taps; ++t) {
+            base[t] = static_cast<std::uint16_t>(pos + taps[2 * t] + 1);
+            amp[t] = taps[2 * t + 1];
+        }
+    auto sum = [&](std::int32_t j) {
+        std::int32_t acc = 0;
+        if constexpr (Taps > 0) {
+            for (int t = 0; t < Taps; ++t)
+                acc = wadd(acc, mulhi<31>(line[static_cast<std::uint16_t>(base[t] - j)], amp[t]));
+        } else {
+            for (std::int32_t t = 0; t < count; ++t)
+                acc = wadd(acc, mulhi<31>(line[static_cast<std::uint16_t>(pos - j + taps[2 * t] + 1)],
+                                          taps[2 * t + 1]));
+        }
+        return acc;
+    };
+    const std::int32_t quiet = o ? first : len;
+    for (std::int32_t j = 0; j < quiet; ++j) d[j] = wadd(d[j], mulhi<23>(sum(j), feedback));
+    for (std::int32_t j = quiet; j < len; ++j) {
+        const std::int32_t acc = sum(j);
+        QZ_put<M>(o[j - first], mulhi<23>(acc, gain));
+        d[j] = wadd(d[j], mulhi<23>(acc, feedback));
+    }
+}
+
+template <int M>
+void run_groups(const std::int32_t* x, std::int32_t n, std::int32_t* line, std::uint16_t& position,
+                const std::int32_t* prog, std::int32_t len, std::int32_t* const* out_end,
+                const std::int32_t* out_len, std::int32_t run) {
+    std::uint16_t pos = position;
+    std::int32_t d[RUN_MAX];
+    for (std::int32_t i0 = 0; i0 < n; i0 += run) {
+        const std::int32_t m = n - i0 < run ? n - i0 : run;
+        for (std::int32_t j = 0; j < m; ++j) d[j] = x[i0 + j];
+        std::int32_t k = 0;
+        while (k < len) {
+            const std::int32_t* taps = prog + k;
+            std::int32_t count = 0;
+            while (prog[k] >= 0) {
+                ++count;
+                k += 2;
+            }
+            const std::int32_t slot = prog[k + 2];
+            std::int32_t* o = nullptr;
+            std::int32_t first = 0;
+            if (slot >= 0) {
+                // sample i of the block goes to out_end - n + i: both ends aligned
+                const std::int32_t skip = n - out_len[slot];  // samples before the output starts
+                first = skip - i0 > 0 ? skip - i0 : 0;
+                if (first < m) o = out_end[slot] - (n - i0 - first);
+            }
+            switch (count) {
+                case 1: group_run<M, 1>(line, pos, m, taps, count, prog[k + 1], prog[k + 3], o, first, d); break;
+                case 2: group_run<M, 2>(line, pos, m, taps, count, prog[k + 1], prog[k + 3], o, first, d); break;
+                case 3: group_run<M, 3>(line, pos, m, taps, count, prog[k + 1], prog[k + 3], o, first, d); break;
+                case 4: group_run<M, 4>(line, pos, m, taps, count, prog[k + 1], prog[k + 3], o, first, d); break;
+                default: group_run<M, 0>(line, pos, m, taps, count, prog[k + 1], prog[k + 3], o, first, d); break;
+            }
+            k += 4;
+        }
+        for (std::int32_t j = 0; j < m; ++j) line[static_cast<std::uint16_t>(pos - j)] = d[j];
+        pos = static_cast<std::uint16_t>(pos - m);
+    }
+    position = pos;
+}
+
+// The longest run the program allows: the shortest delay plus one, at most RUN_MAX.
+std::int32_t run_length(const std::int32_t* prog, std::int32_t len) {
+    std::int32_t run = RUN_MAX;
+    for (std::int32_t k = 0; k < len;) {
+        if (prog[k] >= 0) {
+            if (prog[k] + 1 < run) run = prog[k] + 1;
+            k += 2;
+        } else {
+            k += 4;
+        }
+    }
+    return run;
+}
+
 }  // namespace
 
 void QZ_Effect_Deline::process() noexcept {
@@ -145,9 +243,14 @@ void QZ_Effect_Deline::process() noexcept {
     const std::int32_t n = bi->frames();
     const std::int32_t* x = samples(this, bi);
     if (!x || n <= 0) return;
+    const std::int32_t run = run_length(program.get(), len);
     QZ_with_mode(mode(), [&](auto m) {
-        run_program<decltype(m)::value>(x, n, line.get(), position, program.get(), len, out_end_.get(),
-                                        out_len_.get());
+        if (run >= RUN_MIN)
+            run_groups<decltype(m)::value>(x, n, line.get(), position, program.get(), len, out_end_.get(),
+                                           out_len_.get(), run);
+        else
+            run_program<decltype(m)::value>(x, n, line.get(), position, program.get(), len, out_end_.get(),
+                                            out_len_.get());
     });
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -214,4 +215,128 @@ TEST(Deline, SwitchingOffClearsTheLineButNotItsPosition) {
     pipe_of(l.pipe)->process();  // last pass on side blocks, then reset
     EXPECT_EQ(l.d->position, static_cast<std::uint16_t>(-8));
     for (int i = 0; i < QZ_Effect_Deline::LINE_SIZE; ++i) ASSERT_EQ(l.d->line[i], 0) << i;
+}
+
+// ------------------------------------------------ against the per-sample rule
+
+namespace {
+
+struct TapSpec {
+    std::int32_t w, amp;
+};
+struct GroupSpec {
+    std::vector<TapSpec> taps;
+    std::int32_t gain = 0, feedback = 0;
+    int out = -1;  // index into the buffers (0 is the input), -1 none
+};
+
+std::int32_t wrap_add(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+std::int32_t hi(std::int32_t a, std::int32_t b, int shift) {
+    return static_cast<std::int32_t>((static_cast<std::int64_t>(a) * b) >> shift);
+}
+std::int32_t put(int mode, std::int32_t o, std::int32_t r) {
+    const std::uint32_t uo = static_cast<std::uint32_t>(o), ur = static_cast<std::uint32_t>(r);
+    const std::uint32_t v[] = {ur, uo + ur, uo - ur, 0u - ur, 0u - (uo + ur), ur - uo};
+    return static_cast<std::int32_t>(v[mode]);
+}
+
+// The line as written out in words: per sample, every group in order sums its
+// taps (tap w reads the sample written w + 1 samples earlier), writes the sum
+// times its gain to its output (blocks aligned at their ends) and adds the sum
+// times its feedback to the sample the line takes in.
+struct Model {
+    std::vector<std::int32_t> line = std::vector<std::int32_t>(65536, 0);
+    std::uint16_t pos = 0;
+    void block(const std::vector<GroupSpec>& groups, int mode, std::vector<std::vector<std::int32_t>>& bufs) {
+        const auto n = static_cast<std::int32_t>(bufs[0].size());
+        for (std::int32_t i = 0; i < n; ++i) {
+            std::int32_t d = bufs[0][i];
+            for (const GroupSpec& g : groups) {
+                std::int32_t acc = 0;
+                for (const TapSpec& t : g.taps)
+                    acc = wrap_add(acc, hi(line[static_cast<std::uint16_t>(pos + t.w + 1)], t.amp, 31));
+                if (g.out >= 0) {
+                    std::vector<std::int32_t>& o = bufs[g.out];
+                    const std::int32_t idx = static_cast<std::int32_t>(o.size()) - n + i;
+                    if (idx >= 0) o[idx] = put(mode, o[idx], hi(acc, g.gain, 23));
+                }
+                d = wrap_add(d, hi(acc, g.feedback, 23));
+            }
+            line[pos] = d;
+            pos = static_cast<std::uint16_t>(pos - 1);
+        }
+    }
+};
+
+}  // namespace
+
+// Random structures of groups and taps, with delays from a few samples (where
+// the line reads samples of the same block) to the whole line, outputs shared
+// by groups, shorter and longer than the block and the input itself, in every
+// output mode, over blocks that wrap the line's position: the effect's results
+// are the per-sample rule's, bit for bit.
+TEST(Deline, MatchesThePerSampleRule) {
+    std::mt19937 rng(4410);
+    const char* modes[] = {"set", "add", "sub", "stn", "adn", "sbn"};
+    const std::int32_t delays[] = {0, 1, 7, 14, 15, 16, 17, 99, 255, 256, 257, 441, 1000, 4410, 65000, 65534};
+    for (int trial = 0; trial < 36; ++trial) {
+        const int block = trial % 3 == 0 ? 100 : 512;
+        Owned own;
+        const QZ_handle pipe = own.pipe(block);
+        std::vector<QZ_handle> bufs = {own.buffer("in"), own.buffer("o1")};
+        bufs.push_back(build("QZ_Buffer -l %i", static_cast<QZ_handle>(block - 37)));
+        own.keep(bufs.back());
+        bufs.push_back(build("QZ_Buffer -l %i", static_cast<QZ_handle>(block + 64)));
+        own.keep(bufs.back());
+        const int mode = trial % 6;
+        const QZ_handle line = own.keep(build("QZ_Effect_Deline -i %o", bufs[0]));
+        ASSERT_EQ(spcpp("%o -mode %s", line, modes[mode]), QZ_OK);
+        std::vector<GroupSpec> groups(1 + rng() % 4);
+        const bool short_delays = trial % 4 == 1;
+        for (GroupSpec& g : groups) {
+            build("%o -g", line);
+            g.out = static_cast<int>(rng() % 5) - 1;
+            if (g.out >= 0) {
+                ASSERT_EQ(spcpp("%o -go %o", line, bufs[g.out]), QZ_OK);
+            }
+            const double gain = static_cast<double>(rng() % 2001) / 1000.0 - 1.0;
+            const double feedback = (static_cast<double>(rng() % 1001) / 1000.0 - 0.5) / groups.size();
+            std::uint32_t r = 0;
+            ASSERT_EQ(spcpp("%o -ga %f -ga", line, gain, &r), QZ_OK);
+            g.gain = static_cast<std::int32_t>(r);
+            ASSERT_EQ(spcpp("%o -gf %f -gf", line, feedback, &r), QZ_OK);
+            g.feedback = static_cast<std::int32_t>(r);
+            const int taps = static_cast<int>(rng() % 7);
+            for (int t = 0; t < taps; ++t) {
+                TapSpec tap;
+                tap.w = short_delays ? delays[rng() % 16] : delays[4 + rng() % 12];
+                const double amp = static_cast<double>(rng() % 2001) / 1000.0 - 1.0;
+                build("%o -d", line);
+                ASSERT_EQ(spcpp("%o -dt %i -da %f -da", line, tap.w, amp, &r), QZ_OK);
+                tap.amp = static_cast<std::int32_t>(r);
+                g.taps.push_back(tap);
+            }
+        }
+        end_construction(pipe);
+        std::vector<std::vector<std::int32_t>> want;
+        for (QZ_handle b : bufs) {
+            std::vector<std::int32_t> v(static_cast<std::size_t>(buf(b)->frames()));
+            for (auto& x : v) x = static_cast<std::int32_t>(rng()) >> (rng() % 8);
+            fill(b, v);
+            want.push_back(v);
+        }
+        Model model;
+        for (int pass = 0; pass < 6; ++pass) {
+            std::vector<std::int32_t> x(static_cast<std::size_t>(block));
+            for (auto& v : x) v = static_cast<std::int32_t>(rng()) >> (1 + rng() % 8);
+            fill(bufs[0], x);
+            want[0] = x;
+            pipe_of(pipe)->process();
+            model.block(groups, mode, want);
+            for (std::size_t b = 0; b < bufs.size(); ++b)
+                ASSERT_EQ(main_of(bufs[b]), want[b]) << "trial " << trial << " pass " << pass << " buffer " << b;
+        }
+    }
 }
