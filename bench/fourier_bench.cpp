@@ -64,7 +64,7 @@ void fft_reference(benchmark::State& st) { run<QZ_fourier_butterflies_reference>
 }  // namespace
 
 // N = 2^(s+1): s = 7, 9, 11
-BENCHMARK(fft_integer)->Arg(7)->Arg(9)->Arg(11)->Repetitions(5);
+BENCHMARK(fft_integer)->Arg(7)->Arg(8)->Arg(9)->Arg(11)->Repetitions(5);
 BENCHMARK(fft_reference)->Arg(7)->Arg(9)->Arg(11)->Repetitions(5);
 
 int main(int argc, char** argv) {

@@ -140,7 +140,7 @@ QZ_AVX2 __m256i round_whole(__m256i s, __m256i f) {
 
 // a, b: four complex values each (re, im interleaved); w: four twiddles.
 template <bool Forward>
-QZ_AVX2 void butterfly(__m256i& a, __m256i& b, __m256i w) {
+QZ_AVX2 void exact_butterfly(__m256i& a, __m256i& b, __m256i w) {
     const __m256i ones = _mm256_set1_epi64x(1);
     const __m256i m31 = _mm256_set1_epi64x(0x7FFFFFFF);
     const __m256i b_im = _mm256_srli_epi64(b, 32), w_s = _mm256_srli_epi64(w, 32);
@@ -168,6 +168,64 @@ QZ_AVX2 void butterfly(__m256i& a, __m256i& b, __m256i w) {
     }
     a = _mm256_blend_epi32(xr, _mm256_slli_epi64(xi, 32), 0xAA);
     b = _mm256_blend_epi32(yr, _mm256_slli_epi64(yi, 32), 0xAA);
+}
+
+// Most data lets a shorter sequence give the same bits. With |b| (each part)
+// below L, |a * 2^31 +- p| stays under 2^63 - 2^32, p = w b the exact product
+// (|p| <= (2^31 - 1) sqrt(2) |b|max): the forward results are then the high
+// words of a * 2^31 +- p + 2^31 - 1 + (high word odd), ties to even, and
+// cannot saturate. Backward (no halving) needs |a| + |u| below 2^31 - 2, so
+// both a and b below La; then a * 2^32 +- 2p is exact and rounds the same way.
+constexpr std::int32_t L_FORWARD = 1518500000;  // < (2^31 - 1) / sqrt(2)
+constexpr std::int32_t L_BACKWARD = 889192448;  // La (1 + sqrt(2)) < 2^31 - 2
+
+// Sign bits set in the lanes whose magnitude exceeds the limit: |v| + (2^31 - 1 - limit)
+// wraps negative exactly for |v| > limit (|INT32_MIN| included).
+template <std::int32_t Limit>
+QZ_AVX2 __m256i over(__m256i v) {
+    return _mm256_add_epi32(_mm256_abs_epi32(v), _mm256_set1_epi32(INT32_MAX - Limit));
+}
+
+// v + (bit 32 of v): with the bias already in v, the high word is then the
+// value rounded half to even (adding the bit can only carry on an exact tie).
+QZ_AVX2 __m256i even_tie(__m256i v) {
+    return _mm256_add_epi64(v, _mm256_and_si256(_mm256_shuffle_epi32(v, 0xF5), _mm256_set1_epi64x(1)));
+}
+
+// The high words of re (even lanes) and im (odd lanes), interleaved.
+QZ_AVX2 __m256i high_words(__m256i re, __m256i im) {
+    return _mm256_blend_epi32(_mm256_shuffle_epi32(re, 0xF5), im, 0xAA);
+}
+
+template <bool Forward>
+QZ_AVX2 void butterfly(__m256i& a, __m256i& b, __m256i w) {
+    const __m256i flags = Forward ? over<L_FORWARD>(b) : _mm256_or_si256(over<L_BACKWARD>(a), over<L_BACKWARD>(b));
+    if (__builtin_expect(_mm256_movemask_ps(_mm256_castsi256_ps(flags)) != 0, 0)) {
+        exact_butterfly<Forward>(a, b, w);
+        return;
+    }
+    const __m256i ws = _mm256_shuffle_epi32(w, 0xB1), bi = _mm256_shuffle_epi32(b, 0xB1);
+    const __m256i pr = _mm256_sub_epi64(_mm256_mul_epi32(w, b), _mm256_mul_epi32(ws, bi));
+    const __m256i pi = _mm256_add_epi64(_mm256_mul_epi32(w, bi), _mm256_mul_epi32(ws, b));
+    const __m256i bias = _mm256_set1_epi64x(0x7FFFFFFF);
+    if constexpr (Forward) {
+        // m = -a * 2^31: x rounds a * 2^31 + p, and -y rounds p - a * 2^31 (ties to even are symmetric)
+        const __m256i neg = _mm256_set1_epi64x(INT32_MIN);
+        const __m256i mr = _mm256_mul_epi32(a, neg), mi = _mm256_mul_epi32(_mm256_shuffle_epi32(a, 0xB1), neg);
+        const __m256i qr = _mm256_add_epi64(pr, bias), qi = _mm256_add_epi64(pi, bias);
+        a = high_words(even_tie(_mm256_sub_epi64(qr, mr)), even_tie(_mm256_sub_epi64(qi, mi)));
+        b = _mm256_sub_epi32(_mm256_setzero_si256(),
+                             high_words(even_tie(_mm256_add_epi64(qr, mr)), even_tie(_mm256_add_epi64(qi, mi))));
+    } else {
+        // a * 2^32 (both parts) and 2p, +- the bias
+        const __m256i ar = _mm256_slli_epi64(a, 32);
+        const __m256i ai = _mm256_and_si256(a, _mm256_set1_epi64x(static_cast<long long>(0xFFFFFFFF00000000ULL)));
+        const __m256i pr2 = _mm256_add_epi64(pr, pr), pi2 = _mm256_add_epi64(pi, pi);
+        a = high_words(even_tie(_mm256_add_epi64(ar, _mm256_add_epi64(pr2, bias))),
+                       even_tie(_mm256_add_epi64(ai, _mm256_add_epi64(pi2, bias))));
+        b = high_words(even_tie(_mm256_sub_epi64(ar, _mm256_sub_epi64(pr2, bias))),
+                       even_tie(_mm256_sub_epi64(ai, _mm256_sub_epi64(pi2, bias))));
+    }
 }
 
 template <bool Forward>

@@ -18,7 +18,9 @@
 namespace {
 
 // Random data of several kinds: full 32-bit range, extremes only (to reach the
-// saturating corners), small values (many exact ties) and half range.
+// saturating corners), small values (many exact ties), half range, and
+// magnitudes around 2^31 / sqrt(2) and 2^31 / (1 + sqrt(2)), where a
+// butterfly's exact sums come closest to 64 bits without saturating.
 std::vector<std::int32_t> fourier_data(std::mt19937_64& rng, std::size_t n, int kind) {
     std::vector<std::int32_t> v(n);
     for (auto& x : v) {
@@ -30,7 +32,13 @@ std::vector<std::int32_t> fourier_data(std::mt19937_64& rng, std::size_t n, int 
                             : INT32_MAX - static_cast<std::int32_t>((r >> 1) % 3);
                 break;
             case 2: x = static_cast<std::int32_t>(r % 9) - 4; break;
-            default: x = static_cast<std::int32_t>(r) >> (1 + (r >> 40) % 24); break;
+            case 3: x = static_cast<std::int32_t>(r) >> (1 + (r >> 40) % 24); break;
+            default: {
+                const std::int32_t edge = (r >> 8) & 1 ? 1518500250 : 889516852;
+                const std::int32_t m = edge + static_cast<std::int32_t>((r >> 16) % 2097153) - 1048576;
+                x = (r & 1) ? m : -m;
+                break;
+            }
         }
     }
     return v;
@@ -70,7 +78,7 @@ TEST(FourierMath, IntegerStagesMatchExtendedPrecision) {
     std::mt19937_64 rng(20261208);
     for (int s = 0; s <= 11; ++s) {
         const std::size_t words = std::size_t{4} << s;
-        for (int kind = 0; kind < 4; ++kind) {
+        for (int kind = 0; kind < 5; ++kind) {
             for (int dir = 0; dir < 2; ++dir) {
                 std::vector<std::int32_t> fast = fourier_data(rng, words, kind);
                 std::vector<std::int32_t> ref = fast, scalar = fast;
