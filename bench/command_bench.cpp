@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     reporter.print_per_unit("BM_Command_Buffer_limit", 1, "command", 300.0);
     reporter.print_ratios({{"BM_Command_Lopass_f", "BM_Direct_Lopass_f"},
                            {"BM_Command_Buffer_limit", "BM_Direct_Buffer_limit"}},
-                          {25.0, 25.0});
+                          {5.0, 25.0});
     benchmark::Shutdown();
     return 0;
 }

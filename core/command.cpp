@@ -137,14 +137,24 @@ struct Item {
     std::size_t len = 0;
 };
 
+// A word copied out with its zero byte, for messages.
+struct Word {
+    char text[256];
+    Word(const char* p, std::size_t n) {
+        n = n < sizeof text ? n : sizeof text - 1;
+        std::memcpy(text, p, n);
+        text[n] = '\0';
+    }
+};
+
 class Interpreter {
 public:
+    // args: the caller's own list, read in place (va_arg through a pointer to
+    // a va_list object is what the language allows without a copy).
     Interpreter(const QZ_Registry_Entry* registry, int flags, const char* command, char* result,
-                int* capacity, va_list args)
-        : registry_(registry), flags_(flags), cmd_(command), result_(result), capacity_ptr_(capacity) {
-        va_copy(args_, args);
-    }
-    ~Interpreter() { va_end(args_); }
+                int* capacity, va_list* args)
+        : registry_(registry), flags_(flags), cmd_(command), result_(result), capacity_ptr_(capacity),
+          args_(args) {}
 
     QZ_error run();
 
@@ -152,25 +162,45 @@ private:
     const QZ_Registry_Entry* registry_;
     int flags_;
     const char* cmd_;
-    // Words are ended in place in a copy, never in the caller's text. Commands
-    // that a sound thread may send ("%o -bl %i") fit the fixed buffer, so running
-    // them allocates nothing.
+    // Words are read where they stand, by offset and length. A text word's value
+    // must end in a zero byte, so the first one makes a copy of the command
+    // (never the caller's text is changed) and words are read from the copy from
+    // then on. Commands that a sound thread may send ("%o -bl %i") have no text
+    // words and would fit the fixed buffer anyway, so running them allocates nothing.
     char small_[256];
     std::string large_;
-    char* buf_ = nullptr;
+    char* copy_ = nullptr;
+    const char* src_ = nullptr;
     char* result_;
     int* capacity_ptr_;
     int capacity_ = 0;
     long long written_ = 0;
     int results_ = 0;
-    va_list args_;
+    va_list* args_;
     std::size_t pos_ = 0;
     bool last_ = false;
 
     bool text_form() const { return flags_ & QZ_CMD_TEXT; }
+
+    // The word [b, e) as a zero-ended text in the copy.
+    const char* text_word(std::size_t b, std::size_t e) {
+        if (!copy_) {
+            const std::size_t len = std::strlen(cmd_);
+            if (len < sizeof small_) {
+                std::memcpy(small_, cmd_, len + 1);
+                copy_ = small_;
+            } else {
+                large_.assign(cmd_, len + 1);
+                copy_ = large_.data();
+            }
+            src_ = copy_;
+        }
+        copy_[e] = '\0';
+        return copy_ + b;
+    }
     bool ref_form() const { return flags_ & QZ_CMD_REFERENCE; }
 
-    Item read_item();
+    void read_item(Item& it);
     void append(const char* s, std::size_t n);
     void append_value(const QZ_value& v);
     void store(const QZ_value& v);
@@ -178,29 +208,38 @@ private:
     QZ_error refuse_handle(QZ_error code, const char* fmt, QZ_handle h, const char* arg);
 };
 
-Item Interpreter::read_item() {
-    Item it;
+// Fills `it` in place (returning an item would copy it once more per word).
+void Interpreter::read_item(Item& it) {
+    it.option = false;
+    it.name = 0;
     std::size_t b = pos_, e = pos_;
-    while (buf_[e] != ' ' && buf_[e] != '\0') ++e;
-    last_ = buf_[e] == '\0';
-    buf_[e] = '\0';
+    while (src_[e] != ' ' && src_[e] != '\0') ++e;
+    last_ = src_[e] == '\0';
     pos_ = last_ ? e : e + 1;
     it.start = b;
     it.len = e - b;
-    const char* w = buf_ + b;
+    const char* w = src_ + b;
     std::size_t len = e - b;
 
     if (len > 0 && w[0] == '%') {
         char c = len == 2 ? w[1] : '\0';
         switch (c) {
-            case 'i': it.v = QZ_value::integer(va_arg(args_, int)); break;
-            case 'f': it.v = QZ_value::real(narrow(va_arg(args_, double))); break;
-            case 's': it.v = QZ_value::text(va_arg(args_, const char*)); break;
-            case 'o': it.v = QZ_value::object(va_arg(args_, unsigned int)); break;
+            case 'i': it.v = QZ_value::integer(va_arg(*args_, int)); break;
+            case 'f': it.v = QZ_value::real(narrow(va_arg(*args_, double))); break;
+            case 's': it.v = QZ_value::text(va_arg(*args_, const char*)); break;
+            case 'o': it.v = QZ_value::object(va_arg(*args_, unsigned int)); break;
             default: it.v = QZ_value::nothing(); break;
         }
         if (it.v.type == QZ_T_STRING && !it.v.word.s) it.v.word.s = "";
-        return it;
+        return;
+    }
+    // "-name": a dash before anything but a digit or a point is an option
+    // whatever follows, so the number automaton is not needed for it.
+    if (w[0] == '-' && (len == 1 || !((w[1] >= '0' && w[1] <= '9') || w[1] == '.'))) {
+        it.v = QZ_value::empty();
+        it.option = true;
+        it.name = b + 1;
+        return;
     }
     switch (final_state(w, len)) {
         case 5:
@@ -213,11 +252,10 @@ Item Interpreter::read_item() {
                 it.option = true;
                 it.name = b + 1;
             } else {
-                it.v = QZ_value::text(w);
+                it.v = QZ_value::text(text_word(b, e));
             }
             break;
     }
-    return it;
 }
 
 void Interpreter::append(const char* s, std::size_t n) {
@@ -266,7 +304,7 @@ void Interpreter::append_value(const QZ_value& v) {
 }
 
 void Interpreter::store(const QZ_value& v) {
-    void* ref = va_arg(args_, void*);
+    void* ref = va_arg(*args_, void*);
     if (!ref) return;
     if (v.type == QZ_T_STRING)
         *static_cast<const char**>(ref) = v.word.s;
@@ -304,36 +342,30 @@ QZ_error Interpreter::run() {
     };
 
     if (!cmd_) cmd_ = "";
-    std::size_t len = std::strlen(cmd_);
-    if (len < sizeof small_) {
-        std::memcpy(small_, cmd_, len + 1);
-        buf_ = small_;
-    } else {
-        large_.assign(cmd_, len + 1);
-        buf_ = large_.data();
-    }
+    src_ = cmd_;
 
     // The first word names a class, or is a placeholder that starts the items.
     std::size_t first_end = 0;
-    while (buf_[first_end] != ' ' && buf_[first_end] != '\0') ++first_end;
+    while (src_[first_end] != ' ' && src_[first_end] != '\0') ++first_end;
     const QZ_Class* cls = nullptr;
     bool class_named = false;
-    if (buf_[0] == '%') {
+    if (src_[0] == '%') {
         pos_ = 0;
     } else {
-        cls = QZ_find_class(registry_, buf_, first_end);
+        cls = QZ_find_class(registry_, src_, first_end);
         if (!cls) {
             std::printf("spcpp: command '%s' not found\n", cmd_);
             return finish(QZ_ERROR_COMMAND_NOT_FOUND);
         }
         class_named = true;
-        last_ = buf_[first_end] == '\0';
+        last_ = src_[first_end] == '\0';
         pos_ = last_ ? first_end : first_end + 1;
     }
 
     bool have_pending = false;
     Item pending;
     QZ_handle current = 0;
+    QZ_Object* known = nullptr;
     bool have_object = false;
 
     auto read_next = [&](Item& it) -> QZ_error {
@@ -341,7 +373,7 @@ QZ_error Interpreter::run() {
             it = Item();
             return QZ_OK;
         }
-        it = read_item();
+        read_item(it);
         if (it.v.type == QZ_T_NOTHING && !last_)
             return refuse(QZ_ERROR_COMMAND_NOT_PARAM, "'%%' word before the end: '%s'", cmd_ + it.start);
         return QZ_OK;
@@ -353,27 +385,33 @@ QZ_error Interpreter::run() {
     try {
         for (;;) {
             if (have_pending) {
-                const char* name = buf_ + pending.name;
-                const QZ_Option* opt = QZ_find_option(cls, name, std::strlen(name));
+                const std::size_t name_len = pending.len - 1;
+                const QZ_Option* opt = QZ_find_option(cls, src_ + pending.name, name_len);
+                // the name alone, for messages (cut at 255 characters; no allocation)
+                auto name_text = [&] { return Word(src_ + pending.name, name_len); };
                 if (!opt)
                     return finish(
                         refuse(QZ_ERROR_COMMAND_NOT_PARAM, "param '%s' not found", cmd_ + pending.name));
-                QZ_Object* obj = QZ_object_from_handle(current);
+                // The object found for the placeholder serves until a handler has
+                // run (a handler may delete objects); then it is looked up again.
+                QZ_Object* obj = known ? known : QZ_object_from_handle(current);
+                known = nullptr;
                 if (!obj) {
                     if (current != 0)
                         return finish(refuse_handle(QZ_ERROR_COMMAND_NOT_FOUND,
                                                     "object 0x%X no longer exists (param '%s')", current,
-                                                    name));
-                    if (std::strcmp(name, "delete") != 0)
-                        return finish(refuse(QZ_ERROR_COMMAND_NOT_PARAM, "no object for param '%s'", name));
+                                                    name_text().text));
+                    if (name_len != 6 || std::memcmp(src_ + pending.name, "delete", 6) != 0)
+                        return finish(refuse(QZ_ERROR_COMMAND_NOT_PARAM, "no object for param '%s'",
+                                             name_text().text));
                     // Deleting the null object destroys nothing.
                 } else if (item.v.present()) {
                     try {
                         (void)opt->handler(obj, item.v);
                     } catch (const QZ_text_not_number& t) {
                         std::printf("spcpp: %s\n", cmd_);
-                        std::printf("spcpp: param '%s' wants a number, not the text '%s'\n", name,
-                                    t.text ? t.text : "");
+                        std::printf("spcpp: param '%s' wants a number, not the text '%s'\n",
+                                    name_text().text, t.text ? t.text : "");
                         return finish(QZ_ERROR_COMMAND_NOT_PARAM);
                     }
                 } else {
@@ -386,6 +424,7 @@ QZ_error Interpreter::run() {
                 if (t == QZ_T_INT || t == QZ_T_FLOAT || t == QZ_T_OBJECT) {
                     QZ_handle h = item.v.word.u;
                     QZ_Object* obj = QZ_object_from_handle(h);
+                    known = obj;
                     if (h != 0 && !obj)
                         return finish(
                             refuse_handle(QZ_ERROR_COMMAND_NOT_FOUND, "object 0x%X not found%s", h, ""));
@@ -460,18 +499,25 @@ QZ_error Interpreter::run() {
 
 QZ_error spcpp_execute_in(const QZ_Registry_Entry* registry, int flags, const char* command, char* result,
                           int* capacity, va_list args) {
-    Interpreter in(registry, flags, command, result, capacity, args);
-    return in.run();
+    va_list own;
+    va_copy(own, args);
+    Interpreter in(registry, flags, command, result, capacity, &own);
+    const QZ_error e = in.run();
+    va_end(own);
+    return e;
 }
 
 QZ_error spcpp_execute(int flags, const char* command, char* result, int* capacity, va_list args) {
     return spcpp_execute_in(__QZ, flags, command, result, capacity, args);
 }
 
+// The two common entry points hand their own lists over directly: copying a
+// list just started costs more than the rest of a short command's set-up.
 QZ_error spcpp(const char* command, ...) {
     va_list ap;
     va_start(ap, command);
-    QZ_error e = spcpp_execute(QZ_CMD_REFERENCE, command, nullptr, nullptr, ap);
+    Interpreter in(__QZ, QZ_CMD_REFERENCE, command, nullptr, nullptr, &ap);
+    const QZ_error e = in.run();
     va_end(ap);
     return e;
 }
@@ -479,7 +525,8 @@ QZ_error spcpp(const char* command, ...) {
 QZ_error spcpp_text(char* result, int capacity, const char* command, ...) {
     va_list ap;
     va_start(ap, command);
-    QZ_error e = spcpp_execute(QZ_CMD_TEXT, command, result, &capacity, ap);
+    Interpreter in(__QZ, QZ_CMD_TEXT, command, result, &capacity, &ap);
+    const QZ_error e = in.run();
     va_end(ap);
     return e;
 }

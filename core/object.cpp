@@ -15,47 +15,6 @@ thread_local const char* QZ_specialobject = nullptr;
 
 // ---------------------------------------------------------------- values
 
-QZ_value QZ_value::nothing() {
-    QZ_value v;
-    v.type = QZ_T_NOTHING;
-    return v;
-}
-QZ_value QZ_value::empty() { return QZ_value(); }
-QZ_value QZ_value::integer(std::int32_t x) {
-    QZ_value v;
-    v.word.p = nullptr;
-    v.word.i = x;
-    v.type = QZ_T_INT;
-    return v;
-}
-QZ_value QZ_value::real(float x) {
-    QZ_value v;
-    v.word.p = nullptr;
-    v.word.f = x;
-    v.type = QZ_T_FLOAT;
-    return v;
-}
-QZ_value QZ_value::text(const char* s) {
-    QZ_value v;
-    v.word.s = s;
-    v.type = QZ_T_STRING;
-    return v;
-}
-QZ_value QZ_value::object(QZ_handle h) {
-    QZ_value v;
-    v.word.p = nullptr;
-    v.word.u = h;
-    v.type = QZ_T_OBJECT;
-    return v;
-}
-QZ_value QZ_value::data(const void* p, std::int32_t length) {
-    QZ_value v;
-    v.word.p = p;
-    v.type = QZ_T_OBJECT;
-    v.length = length;
-    return v;
-}
-
 std::int32_t QZ_trunc_to_int(double v) {
     if (std::isnan(v)) return 0;
     if (v >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
@@ -81,10 +40,22 @@ std::uint32_t QZ_value::as_word() const {
 // ---------------------------------------------------------------- descriptors
 
 const QZ_Option* QZ_find_option(const QZ_Class* cls, const char* name, std::size_t len) {
+    if (len == 0) {
+        for (; cls; cls = cls->parent)
+            for (std::size_t k = 0; k < cls->option_count; ++k)
+                if (cls->options[k].name[0] == '\0') return &cls->options[k];
+        return nullptr;
+    }
+    // Most names differ in their first letter; the rest is compared only then,
+    // stopping at the end of the shorter name.
+    const char first = name[0];
     for (; cls; cls = cls->parent) {
         for (std::size_t k = 0; k < cls->option_count; ++k) {
             const char* o = cls->options[k].name;
-            if (std::strlen(o) == len && std::memcmp(o, name, len) == 0) return &cls->options[k];
+            if (o[0] != first) continue;
+            std::size_t i = 1;
+            while (i < len && o[i] != '\0' && o[i] == name[i]) ++i;
+            if (i == len && o[len] == '\0') return &cls->options[k];
         }
     }
     return nullptr;

@@ -2,8 +2,10 @@
 // chain lists and the application template.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "core/error.h"
@@ -48,13 +50,56 @@ public:
     // Notification that widgets call on the value bound to them.
     virtual void changed(QZ_Object* /*about*/) {}
 
-    static QZ_value nothing();
-    static QZ_value empty();
-    static QZ_value integer(std::int32_t v);
-    static QZ_value real(float v);
-    static QZ_value text(const char* s);
-    static QZ_value object(QZ_handle h);
-    static QZ_value data(const void* p, std::int32_t length);
+    // Inline: the interpreter makes several per command. A 32-bit word is
+    // written as the whole union at once: a later read of the whole word then
+    // takes it straight from the store, not after both halves have landed.
+    static Word word32(std::uint32_t u) {
+        Word w;
+        if constexpr (sizeof(Word) == sizeof(std::uint64_t)) {
+            const std::uint64_t b = std::endian::native == std::endian::little ? u : std::uint64_t{u} << 32;
+            std::memcpy(&w, &b, sizeof w);
+        } else {
+            std::memcpy(&w, &u, sizeof w);
+        }
+        return w;
+    }
+    static QZ_value nothing() {
+        QZ_value v;
+        v.type = QZ_T_NOTHING;
+        return v;
+    }
+    static QZ_value empty() { return QZ_value(); }
+    static QZ_value integer(std::int32_t x) {
+        QZ_value v;
+        v.word = word32(static_cast<std::uint32_t>(x));
+        v.type = QZ_T_INT;
+        return v;
+    }
+    static QZ_value real(float x) {
+        QZ_value v;
+        v.word = word32(std::bit_cast<std::uint32_t>(x));
+        v.type = QZ_T_FLOAT;
+        return v;
+    }
+    static QZ_value text(const char* s) {
+        QZ_value v;
+        v.word.s = s;
+        v.type = QZ_T_STRING;
+        return v;
+    }
+    static QZ_value object(QZ_handle h) {
+        QZ_value v;
+        v.word = word32(h);
+        v.type = QZ_T_OBJECT;
+        return v;
+    }
+    static QZ_value data(const void* p, std::int32_t length) {
+        QZ_value v;
+        v.word.p = p;
+        v.type = QZ_T_OBJECT;
+        v.length = length;
+        return v;
+    }
 
     // A value is present when its type code is above 1.
     bool present() const { return type > QZ_T_EMPTY; }

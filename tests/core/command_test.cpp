@@ -366,3 +366,49 @@ TEST(Interpreter, CommandTextIsNeverWritten) {
     EXPECT_EQ(thing(h)->descriptor, &QZ_Test_Thing_class);
     delete thing(h);
 }
+
+// Options are found by their whole names: a prefix or an extension of a name,
+// or a name with a zero byte inside, names nothing; the parent's options are
+// reached after the class's own.
+TEST(Interpreter, OptionNamesMatchWholeNamesOnly) {
+    QZ_handle h = 0;
+    ASSERT_EQ(spcpp("QZ_Test_Thing", &h), QZ_OK);
+    CaptureStdout();
+    for (const char* bad : {"%o -ac", "%o -actx", "%o -a", "%o -lon", "%o -longer", "%o -delet", "%o -",
+                            "%o -dat 1", "%o -V 1"})
+        EXPECT_EQ(spcpp(bad, h), QZ_ERROR_COMMAND_NOT_PARAM) << bad;
+    GetCapturedStdout();
+    EXPECT_EQ(thing(h)->v, 0);
+    EXPECT_EQ(QZ_find_option(&QZ_Test_Thing_class, "act", 3), &QZ_Test_Thing_class.options[4]);
+    EXPECT_EQ(QZ_find_option(&QZ_Test_Thing_class, "v\0x", 3), nullptr);
+    EXPECT_EQ(QZ_find_option(&QZ_Test_Thing_class, "long", 2), nullptr);
+    EXPECT_EQ(QZ_find_option(&QZ_Test_Thing_class, "delete", 6), &QZ_Object_class.options[0]);
+    EXPECT_EQ(QZ_find_option(&QZ_Test_Thing_class, "", 0), nullptr);
+    std::uint32_t r = 0;
+    EXPECT_EQ(spcpp("%o -v 3 -v", h, &r), QZ_OK);
+    EXPECT_EQ(r, 3u);
+    EXPECT_EQ(spcpp("%o -delete", h), QZ_OK);
+    EXPECT_EQ(QZ_object_from_handle(h), nullptr);
+}
+
+// Text words keep exactly their own characters wherever they stand, also in
+// commands too long for the interpreter's fixed buffer, and before and after
+// numbers, placeholders and further texts.
+TEST(Interpreter, TextWordsKeepTheirCharacters) {
+    QZ_handle h = 0;
+    ASSERT_EQ(spcpp("QZ_Test_Thing -s first -v 2 -s second", &h), QZ_OK);
+    EXPECT_EQ(thing(h)->s, "second");
+    EXPECT_EQ(thing(h)->v, 2);
+    std::string cmd = "%o";
+    for (int k = 0; k < 40; ++k) cmd += " -v " + std::to_string(k) + " -s w" + std::to_string(k);
+    cmd += " -f %f -s last";
+    ASSERT_GT(cmd.size(), 256u);
+    EXPECT_EQ(spcpp(cmd.c_str(), h, 2.5), QZ_OK);
+    EXPECT_EQ(thing(h)->s, "last");
+    EXPECT_EQ(thing(h)->v, 39);
+    EXPECT_EQ(thing(h)->f, 2.5f);
+    char text[64] = {};
+    EXPECT_EQ(spcpp_text(text, sizeof text, "%o -s abc -s -v 7 -v", h), QZ_OK);
+    EXPECT_STREQ(text, "abc 7");
+    delete thing(h);
+}
