@@ -7,6 +7,7 @@
 // delayed signal) are ordinary buffers reachable by handle, so they join the
 // handles that commands address, re-size, delete and wire. Everything made is
 // deleted at the end of each input, so leaks show up too.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -113,6 +114,34 @@ std::vector<QZ_handle> inner_buffers(QZ_handle h) {
     return v;
 }
 
+// Sample patterns for passes, made once: the extremes in a short cycle, and
+// scrambled words. A pass copies a stretch of one into each buffer, so filling
+// costs a copy, not a computed (and instrumented) loop per sample.
+struct Patterns {
+    static constexpr std::size_t kLength = 1 << 16;
+    std::vector<std::int32_t> extremes, scrambled;
+    Patterns() : extremes(2 * kLength), scrambled(2 * kLength) {
+        for (std::size_t i = 0; i < 2 * kLength; ++i) {
+            extremes[i] = kSamples[(i * 7) % 9];
+            scrambled[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(i) * 2654435761u);
+        }
+    }
+};
+
+void fill_buffer(QZ_Buffer* b, std::uint8_t fill) {
+    static const Patterns patterns;
+    std::int32_t* p = b->main_block();
+    const std::int32_t count = b->count();
+    if (!p || count <= 0) return;
+    const std::vector<std::int32_t>& src = (fill & 1) ? patterns.extremes : patterns.scrambled;
+    const std::size_t start = (fill & 1) ? fill % 9 : static_cast<std::size_t>(fill) * 4099 % Patterns::kLength;
+    for (std::size_t done = 0; done < static_cast<std::size_t>(count);) {
+        const std::size_t n = std::min(static_cast<std::size_t>(count) - done, Patterns::kLength);
+        std::memcpy(p + done, src.data() + start, n * sizeof(std::int32_t));
+        done += n;
+    }
+}
+
 bool is_buffer_option(const char* name) {
     for (const char* b : {"i", "o", "i1", "i2", "a", "o1", "o2", "go"})
         if (std::strcmp(name, b) == 0) return true;
@@ -152,7 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     QZ_handle pipe = 0;
-    if (spcpp_text(text, sizeof text, "QZ_Soundpipe -bl %i", static_cast<int>(in.byte()) * 4) == QZ_OK)
+    // Short blocks: a pass then costs little, and longer ones stay one option away.
+    if (spcpp_text(text, sizeof text, "QZ_Soundpipe -bl %i", static_cast<int>(in.byte() % 33) * 4) == QZ_OK)
         pipe = first_handle(text);
     made.insert(pipe);
     remember(pipe);
@@ -262,12 +292,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 QZ_Soundpipe* p = QZ_object_as<QZ_Soundpipe>(pipe);
                 if (!p) break;
                 const std::uint8_t fill = in.byte();
-                for (QZ_handle h : handles)
-                    if (QZ_Buffer* b = QZ_object_as<QZ_Buffer>(h); b && b->main_block())
-                        for (std::int32_t i = 0; i < b->count(); ++i)
-                            b->main_block()[i] =
-                                (fill & 1) ? kSamples[(i * 7 + fill) % 9]
-                                           : static_cast<std::int32_t>((i * 2654435761u) ^ (fill * 40503u));
+                // every live buffer once (handles repeat in the list)
+                for (QZ_handle h : std::set<QZ_handle>(buffers.begin(), buffers.end()))
+                    if (QZ_Buffer* b = QZ_object_as<QZ_Buffer>(h)) fill_buffer(b, fill);
                 p->process();
                 break;
             }
