@@ -62,6 +62,22 @@ void clamp_copy(float* dst, const float* src, int n) {
     }
 }
 
+// The largest magnitude in x (NaN counts as nothing). Magnitudes order as
+// their bit patterns do, so the loop runs on integer vectors.
+float peak_of(const float* x, int n) {
+    std::uint32_t p = 0;
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t b;
+        std::memcpy(&b, x + i, sizeof b);
+        b &= 0x7FFFFFFFu;
+        b = b > 0x7F800000u ? 0u : b;
+        p = b > p ? b : p;
+    }
+    float f;
+    std::memcpy(&f, &p, sizeof f);
+    return f;
+}
+
 }  // namespace
 
 const char QZ_Host::kVendor[] = "Steinberg Media Technologies";
@@ -476,7 +492,8 @@ void QZ_Host::block() {
         float* out_r = buffer_ + 2 * n;
         float* mix_l = buffer_ + 3 * n;
         float* mix_r = buffer_ + 4 * n;
-        for (int i = 0; i < n; ++i) mix_l[i] = mix_r[i] = 0.0f;
+        // The first instance writes the mix itself, the others add theirs to it.
+        bool first = true;
         for (int k = 0; k < n_instances_; ++k) {
             Instance& inst = *instances_[k];
             if (!connected(inst) || !inputs_[inst.input].chan->data) continue;
@@ -488,13 +505,17 @@ void QZ_Host::block() {
                 QZ_Rts::copyBuffer(&host_chan_, src);
             }
             float* ins[1] = {in};
-            float* outs[2] = {out_l, out_r};
+            float* outs[2] = {first ? mix_l : out_l, first ? mix_r : out_r};
             inst.effect->processReplacing(inst.effect, ins, outs, n);
-            for (int i = 0; i < n; ++i) {
-                mix_l[i] += out_l[i];
-                mix_r[i] += out_r[i];
-            }
+            if (!first)
+                for (int i = 0; i < n; ++i) {
+                    mix_l[i] += out_l[i];
+                    mix_r[i] += out_r[i];
+                }
+            first = false;
         }
+        if (first)
+            for (int i = 0; i < n; ++i) mix_l[i] = mix_r[i] = 0.0f;
         if (cur_driver_ >= 0) {
             QZ_Rts* d = drivers_[cur_driver_];
             float* mixes[2] = {mix_l, mix_r};
@@ -509,13 +530,8 @@ void QZ_Host::block() {
                 }
             }
         }
-        float pl = peak_l_.load(std::memory_order_relaxed), pr = peak_r_.load(std::memory_order_relaxed);
-        for (int i = 0; i < n; ++i) {
-            pl = std::max(pl, std::fabs(mix_l[i]));
-            pr = std::max(pr, std::fabs(mix_r[i]));
-        }
-        peak_l_.store(pl, std::memory_order_relaxed);
-        peak_r_.store(pr, std::memory_order_relaxed);
+        peak_l_.store(std::max(peak_l_.load(std::memory_order_relaxed), peak_of(mix_l, n)), std::memory_order_relaxed);
+        peak_r_.store(std::max(peak_r_.load(std::memory_order_relaxed), peak_of(mix_r, n)), std::memory_order_relaxed);
         blocks_run_.fetch_add(1, std::memory_order_relaxed);
     }
     mutex_.unlock();

@@ -5,6 +5,8 @@
 #include "plugin/application.h"
 #include "plugin/audioeffect.h"
 
+class QZ_Effect_Lopass;
+
 class QZ_Main_Vst : public AudioEffectX, public QZ_Application {
 public:
     static constexpr VstInt32 kUniqueID = 0x36363335;  // the bytes "5366" in memory order
@@ -40,6 +42,10 @@ public:
     void userChanged(int index) override;
 
 private:
+    // The filter when the chain is in its usual steady state (see
+    // processReplacing), else null.
+    QZ_Effect_Lopass* steady_filter() const;
+
     // Only the two host parameters are reachable from the host; the preset
     // records 2 and 3 answer to widgets alone.
     static bool host_index(VstInt32 index) { return index >= 0 && index < kNumParams; }

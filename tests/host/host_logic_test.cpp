@@ -345,6 +345,14 @@ TEST_F(Fixture, BlockCallbackMix) {
     a->in_store[0][1] = std::nanf("");
     a->pump(Sim_Class::callback(), {0});
     EXPECT_EQ(a->out_store[0][1], -1.0f);
+    // The level meter reads the mix before its clamping, and starts again once read.
+    float l = 0, r = 0;
+    h.take_peaks(&l, &r);
+    EXPECT_EQ(l, static_cast<float>(g0));
+    EXPECT_FLOAT_EQ(r, 2.0f * g0);
+    h.take_peaks(&l, &r);
+    EXPECT_EQ(l, 0.0f);
+    EXPECT_EQ(r, 0.0f);
 }
 
 TEST_F(Fixture, ThirtyTwoInstancesSum) {
