@@ -134,10 +134,8 @@ bool QZ_Effect_Bridge::param_name(int index, char* text, std::size_t cap) {
     if (!text || cap == 0) return false;
     text[0] = '\0';
     if (index < 0 || index >= kParams) return false;
-    char buf[kVstMaxParamStrLen + 1] = {};
-    dispatch(effGetParamName, index, 0, buf);
-    std::strncpy(text, buf, cap - 1);
-    text[cap - 1] = '\0';
+    // The record's full name: the VST name is cut to its 8 characters.
+    main_->params[index].getName(text, cap);
     return true;
 }
 

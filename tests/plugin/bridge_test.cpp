@@ -86,9 +86,11 @@ TEST(EffectBridge, SoundEqualsTheVstModuleAtEverySettingAndBlockSize) {
 TEST(EffectBridge, ParameterNamesTextsAndDefaults) {
     auto b = QZ_Effect_Bridge::create();
     ASSERT_TRUE(b);
-    char name[8];
+    char name[16];
     ASSERT_TRUE(b->param_name(0, name, sizeof name));
     EXPECT_STREQ(name, "State");
+    ASSERT_TRUE(b->param_name(1, name, sizeof name));
+    EXPECT_STREQ(name, "Frequency");  // whole, where the VST name has 8 characters
     ASSERT_TRUE(b->param_name(1, name, 5));
     EXPECT_STREQ(name, "Freq");  // cut to the buffer
     EXPECT_FALSE(b->param_name(2, name, sizeof name));
