@@ -63,6 +63,8 @@ std::unique_ptr<QZ_Effect_Bridge> QZ_Effect_Bridge::create(Listener listener, vo
     // The effect came from our own entry, so its object is ours.
     b->main_ = static_cast<QZ_Main_Vst*>(static_cast<AudioEffect*>(e->object));
     e->resvd1 = reinterpret_cast<VstIntPtr>(b.get());
+    // The host of the adapter never sees VST calls: no trace lines of them.
+    b->main_->setTracing(false);
     b->dispatch(effOpen);
     for (int i = 0; i < kParams; ++i) b->defaults_[i] = b->param(i);
     // Set last: opening reports nothing the adapter has to pass on.

@@ -252,7 +252,12 @@ bool gui_get_size(const clap_plugin_t* p, std::uint32_t* width, std::uint32_t* h
 
 bool gui_can_resize(const clap_plugin_t*) { return false; }
 
-bool gui_get_resize_hints(const clap_plugin_t*, clap_gui_resize_hints_t*) { return false; }
+// Some hosts ask even of a fixed-size editor: it keeps its size, at any ratio.
+bool gui_get_resize_hints(const clap_plugin_t*, clap_gui_resize_hints_t* hints) {
+    if (!hints) return false;
+    *hints = {false, false, false, 0, 0};
+    return true;
+}
 
 bool gui_adjust_size(const clap_plugin_t* p, std::uint32_t* width, std::uint32_t* height) {
     return gui_get_size(p, width, height);

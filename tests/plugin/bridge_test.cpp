@@ -191,3 +191,22 @@ TEST(EffectBridge, EditorSizeAndNoEditorWithoutAWindow) {
     EXPECT_FALSE(b->editor_is_open());
     b->editor_close();  // harmless when closed
 }
+
+TEST(EffectBridge, PrintsNoVstTraceLines) {
+    // The VST plug-in prints a line per dispatcher call unless told not to; a
+    // host of another format never made those calls.
+    zelo_test::unset_env("ZELO_VST_TRACE");
+    ::testing::internal::CaptureStdout();
+    {
+        auto b = QZ_Effect_Bridge::create();
+        ASSERT_TRUE(b);
+        b->set_sample_rate(48000.0);
+        b->resume();
+        char t[32];
+        b->param_name(1, t, sizeof t);
+        b->reset();
+    }
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    zelo_test::set_env("ZELO_VST_TRACE", "0");
+    EXPECT_EQ(out, "");
+}
