@@ -294,6 +294,13 @@ float QZ_Application::cutoff_of(float v) {
     return mn + (mx - mn) * t;
 }
 
+float QZ_Application::knob_of(float f) {
+    const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
+    if (!(f >= mn)) f = mn;
+    if (f > mx) f = mx;
+    return mn + (mx - mn) * std::sqrt((f - mn) / (mx - mn));
+}
+
 void QZ_Application::apply_frequency(const Param& p) {
     if (objects[LOPASS]) spcpp("%o -f %f", objects[LOPASS], static_cast<double>(cutoff_of(p.load_float())));
     show_params(1u << 1);
