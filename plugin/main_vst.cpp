@@ -6,6 +6,7 @@
 #include "core/command.h"
 #include "dsp/buffer.h"
 #include "dsp/effect.h"
+#include "dsp/filters.h"
 #include "dsp/soundpipe.h"
 #if ZELO_WITH_GUI
 #include "plugin/editor.h"
@@ -95,12 +96,60 @@ void QZ_Main_Vst::setSampleRate(float rate) {
         spcpp("QZ_Effect %o -clock %i", QZ_handle_of(static_cast<QZ_Effect*>(it->data)), clock);
 }
 
+QZ_Effect_Lopass* QZ_Main_Vst::steady_filter() const {
+    // The chain as build() made it, each of its three effects on and staying
+    // on, each writing its whole output: copy in, the filter over it, copy out.
+    if (pipe_->effects.count != 3) return nullptr;
+    auto* in = QZ_object_as<QZ_Effect_Copy>(objects[COPY_IN]);
+    auto* lp = QZ_object_as<QZ_Effect_Lopass>(objects[LOPASS]);
+    auto* out = QZ_object_as<QZ_Effect_Copy>(objects[COPY_OUT]);
+    if (!in || !lp || !out) return nullptr;
+    for (QZ_Effect* e : {static_cast<QZ_Effect*>(in), static_cast<QZ_Effect*>(lp), static_cast<QZ_Effect*>(out)})
+        if (!e->requested_on() || !e->current_on() || !e->prepared() || e->mode() != QZ_MODE_SET ||
+            e->pipe() != pipe_)
+            return nullptr;
+    for (QZ_Effect_Copy* c : {in, out})
+        if (c->in_step.load(std::memory_order_relaxed) != 1 || c->out_step.load(std::memory_order_relaxed) != 1)
+            return nullptr;
+    if (in->in.get() != buf_i_ || lp->in.get() != buf_i_ || lp->out.get() != in->out.get() ||
+        out->in.get() != lp->out.get() || out->out.get() != buf_o_)
+        return nullptr;
+    return lp;
+}
+
 void QZ_Main_Vst::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
     if (sampleFrames <= 0 || !outputs) return;
     const float* in = inputs ? inputs[0] : nullptr;
     float* out0 = outputs[0];
     float* out1 = outputs[1];
     const bool alive = chain_alive();
+    if (alive && in && out0 && out1) {
+        if (QZ_Effect_Lopass* lp = steady_filter()) {
+            // The pass's result in one loop: the conversions in and out are
+            // independent of the recursion's dependency chain (sub, multiply,
+            // add) and run beside it. Bit for bit what the pass gives: the
+            // same clipping, the same recursion, the same scaling back.
+            const std::uint32_t k = lp->coefficient();
+            const std::uint32_t half = k >> 1;
+            std::uint32_t y = static_cast<std::uint32_t>(lp->y);
+            for (VstInt32 i = 0; i < sampleFrames; ++i) {
+                float x = in[i];
+                x = 1.0f < x ? 1.0f : x;
+                x = x > -1.0f ? x : -1.0f;
+                std::uint32_t xb = static_cast<std::uint32_t>(static_cast<std::int32_t>(x * kFullScale)) + 0x80000000u;
+                QZ_PIN(xb);
+                std::uint32_t ylow = y - half;
+                QZ_PIN(ylow);
+                const std::uint32_t h = static_cast<std::uint32_t>((static_cast<std::uint64_t>(xb - y) * k) >> 32);
+                y = ylow + h;
+                const float v = static_cast<float>(static_cast<std::int32_t>(y)) * kInvFullScale;
+                out0[i] = v;
+                out1[i] = v;
+            }
+            lp->y = static_cast<std::int32_t>(y);
+            return;
+        }
+    }
 
     for (VstInt32 k = 0; k < sampleFrames; k += block_length) {
         const VstInt32 n = sampleFrames - k < block_length ? sampleFrames - k : block_length;
@@ -129,22 +178,31 @@ void QZ_Main_Vst::setParameter(VstInt32 index, float x) {
     if (!host_index(index)) return;
     // A host value outside 0..1 is held to the range; NaN changes nothing.
     if (std::isnan(x)) return;
-    x = x < 0.0f ? 0.0f : (x > 1.0f ? 1.0f : x);
     Param& p = params[index];
+    const Word w = word_at(p, x);
+    if (p.type == KIND_FLOAT)
+        p.store_float(w.f);
+    else if (p.type == KIND_ON_OFF || p.type == KIND_INT)
+        p.store_int(w.i);
+    p.changed(nullptr);
+}
+
+QZ_Main_Vst::Word QZ_Main_Vst::word_at(const Param& p, float x) {
+    x = x < 0.0f ? 0.0f : (x > 1.0f ? 1.0f : x);
+    Word w;
     switch (p.type) {
         case KIND_FLOAT: {
             const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
-            p.store_float(mn + x * (mx - mn));
+            w.f = mn + x * (mx - mn);
             break;
         }
-        case KIND_ON_OFF: p.store_int(x > 0.5f ? 1 : 0); break;
+        case KIND_ON_OFF: w.i = x > 0.5f ? 1 : 0; break;
         case KIND_INT:
-            p.store_int(
-                QZ_trunc_to_int(p.minimum + static_cast<double>(x) * (p.maximum - p.minimum + 0.999999999)));
+            w.i = QZ_trunc_to_int(p.minimum + static_cast<double>(x) * (p.maximum - p.minimum + 0.999999999));
             break;
         default: break;
     }
-    p.changed(nullptr);
+    return w;
 }
 
 void QZ_Main_Vst::userChanged(int index) {
@@ -187,21 +245,40 @@ void QZ_Main_Vst::getParameterDisplay(VstInt32 index, char* text) {
     char buf[64] = {};
     if (host_index(index)) {
         const Param& p = params[index];
-        const bool labelled = p.label && p.label[0];
-        const char* blank = labelled ? " " : "";
-        const char* lab = labelled ? p.label : "";
-        if (index == 1)
-            // The cutoff the filter runs at, in whole hertz as the editor shows it;
-            // the label next to it says "Hz".
-            std::snprintf(buf, sizeof buf, "%.0f", static_cast<double>(cutoff_of(p.load_float())));
-        else if (p.type == KIND_FLOAT)
-            std::snprintf(buf, sizeof buf, "%f%s%s", static_cast<double>(p.load_float()), blank, lab);
-        else if (p.type == KIND_INT)
-            std::snprintf(buf, sizeof buf, "%d%s%s", static_cast<int>(p.load_int()), blank, lab);
-        else if (p.type == KIND_ON_OFF)
-            std::snprintf(buf, sizeof buf, "%s", p.load_int() != 0 ? p.on_text() : p.off_text());
+        Word w;
+        if (p.type == KIND_FLOAT)
+            w.f = p.load_float();
+        else
+            w.i = p.load_int();
+        format_display(index, w, false, buf, sizeof buf);
     }
     put_field(text, kVstMaxParamStrLen, buf);
+}
+
+bool QZ_Main_Vst::displayFor(VstInt32 index, float x, char* text, std::size_t cap) {
+    if (!text || cap == 0) return false;
+    text[0] = '\0';
+    if (!host_index(index) || std::isnan(x)) return false;
+    format_display(index, word_at(params[index], x), true, text, cap);
+    return true;
+}
+
+void QZ_Main_Vst::format_display(VstInt32 index, Word w, bool with_unit, char* buf, std::size_t cap) const {
+    const Param& p = params[index];
+    const bool labelled = p.label && p.label[0];
+    const char* blank = labelled ? " " : "";
+    const char* lab = labelled ? p.label : "";
+    if (index == 1)
+        // The cutoff the filter runs at, in whole hertz as the editor shows it;
+        // the host's label next to it says "Hz".
+        std::snprintf(buf, cap, "%.0f%s%s", static_cast<double>(cutoff_of(w.f)), with_unit ? blank : "",
+                      with_unit ? lab : "");
+    else if (p.type == KIND_FLOAT)
+        std::snprintf(buf, cap, "%f%s%s", static_cast<double>(w.f), blank, lab);
+    else if (p.type == KIND_INT)
+        std::snprintf(buf, cap, "%d%s%s", static_cast<int>(w.i), blank, lab);
+    else if (p.type == KIND_ON_OFF)
+        std::snprintf(buf, cap, "%s", w.i != 0 ? p.on_text() : p.off_text());
 }
 
 void QZ_Main_Vst::getParameterName(VstInt32 index, char* text) {
