@@ -87,7 +87,7 @@ const char* QZ_preset_save(const char* path, const QZ_Preset& values) {
 
 const char* QZ_preset_load(const char* path, QZ_Preset* out) {
     if (!path || !*path || QZ_not_a_plain_file(path)) return QZ_PRESET_CANNOT_OPEN_FOR_READING;
-    std::FILE* f = std::fopen(path, "rb");
+    std::FILE* f = QZ_open_for_reading(path);
     if (!f) return QZ_PRESET_CANNOT_OPEN_FOR_READING;
     const std::size_t L = QZ_preset_header_length();
     const char* message = nullptr;

@@ -42,3 +42,5 @@ bool QZ_not_a_plain_file(const char* path) {
     struct stat st;
     return ::stat(path, &st) == 0 && !S_ISREG(st.st_mode);
 }
+
+std::FILE* QZ_open_for_reading(const char* path) { return std::fopen(path, "rb"); }

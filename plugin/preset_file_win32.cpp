@@ -30,3 +30,5 @@ bool QZ_not_a_plain_file(const char* path) {
     const DWORD a = GetFileAttributesA(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+std::FILE* QZ_open_for_reading(const char* path) { return std::fopen(path, "rb"); }
