@@ -188,7 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     remember(pipe);
     // A few buffers to wire: two that follow the pipe's block length, two of
     // lengths that suit spectra and oversampling.
-    static const std::int32_t kLengths[] = {0, 4, 8, 16, 64, 100, 512, 1024, 4096, 8192};
+    // (Longer lengths, which make the gate's transforms large, are one -l away.)
+    static const std::int32_t kLengths[] = {0, 4, 8, 16, 64, 100, 256, 512, 1024};
     for (int b = 0; b < 4; ++b) {
         QZ_error e = b < 2 ? spcpp_text(text, sizeof text, "QZ_Buffer")
                            : spcpp_text(text, sizeof text, "QZ_Buffer -l %i", in.pick(kLengths));
@@ -315,7 +316,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
         }
-        reach_inner();
+        // Passes and deletions make and re-size nothing.
+        if (op != 4 && op != 5 && op != 7) reach_inner();
     }
 
     if (QZ_Soundpipe* p = QZ_object_as<QZ_Soundpipe>(pipe)) p->process();

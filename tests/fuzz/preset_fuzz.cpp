@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "plugin/preset.h"
 #include "tests/fuzz/preset_file_fuzz.h"
