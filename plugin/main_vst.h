@@ -4,11 +4,12 @@
 
 #include "plugin/application.h"
 #include "plugin/audioeffect.h"
+#include "zelo_version.h"
 
 class QZ_Main_Vst : public AudioEffectX, public QZ_Application {
 public:
     static constexpr VstInt32 kUniqueID = 0x36363335;  // the bytes "5366" in memory order
-    static constexpr VstInt32 kVendorVersion = 1000;
+    static constexpr VstInt32 kVendorVersion = ZELO_VST_VENDOR_VERSION;
     static constexpr VstInt32 kNumPrograms = 1;
     static constexpr VstInt32 kNumParams = 2;
 
