@@ -80,6 +80,9 @@ public:
 
     virtual AEffEditor* getEditor() { return editor; }
     virtual AEffect* getAeffect() { return &cEffect; }
+    // The dispatcher's trace lines describe the VST interface; an adapter of
+    // another format that drives the effect through it turns them off.
+    void setTracing(bool on) { tracing = on; }
     virtual float getSampleRate() { return sampleRate; }
     virtual VstInt32 getBlockSize() { return blockSize; }
 
