@@ -7,6 +7,10 @@
 #   tests/packaging/windows_test.sh [BUILD_DIR]   (default build/mingw)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+# wine's desktop wants an X display, even for a silent installer.
+if [ -z "${DISPLAY:-}" ] && [ -z "${ZELO_IN_XVFB:-}" ] && command -v xvfb-run > /dev/null; then
+  ZELO_IN_XVFB=1 exec xvfb-run -a "$0" "$@"
+fi
 build="${1:-build/mingw}"
 out="$build/win-dist"
 rm -rf "$out"
