@@ -260,6 +260,13 @@ float QZ_Application::cutoff_of(float v) {
     return mn + (mx - mn) * t;
 }
 
+float QZ_Application::knob_of(float f) {
+    const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
+    if (!(f >= mn)) f = mn;
+    if (f > mx) f = mx;
+    return mn + (mx - mn) * std::sqrt((f - mn) / (mx - mn));
+}
+
 void QZ_Application::apply_frequency(const Param& p) {
     const float v = p.load_float();
     const float f = cutoff_of(v);

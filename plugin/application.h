@@ -106,6 +106,8 @@ public:
 
     // The cutoff in hertz that a knob value gives: the square law.
     static float cutoff_of(float knob_value);
+    // Its inverse: the knob value for a cutoff in hertz (held to the range).
+    static float knob_of(float cutoff);
 
     QZ_Application();
     ~QZ_Application() override;

@@ -129,22 +129,31 @@ void QZ_Main_Vst::setParameter(VstInt32 index, float x) {
     if (!host_index(index)) return;
     // A host value outside 0..1 is held to the range; NaN changes nothing.
     if (std::isnan(x)) return;
-    x = x < 0.0f ? 0.0f : (x > 1.0f ? 1.0f : x);
     Param& p = params[index];
+    const Word w = word_at(p, x);
+    if (p.type == KIND_FLOAT)
+        p.store_float(w.f);
+    else if (p.type == KIND_ON_OFF || p.type == KIND_INT)
+        p.store_int(w.i);
+    p.changed(nullptr);
+}
+
+QZ_Main_Vst::Word QZ_Main_Vst::word_at(const Param& p, float x) {
+    x = x < 0.0f ? 0.0f : (x > 1.0f ? 1.0f : x);
+    Word w;
     switch (p.type) {
         case KIND_FLOAT: {
             const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
-            p.store_float(mn + x * (mx - mn));
+            w.f = mn + x * (mx - mn);
             break;
         }
-        case KIND_ON_OFF: p.store_int(x > 0.5f ? 1 : 0); break;
+        case KIND_ON_OFF: w.i = x > 0.5f ? 1 : 0; break;
         case KIND_INT:
-            p.store_int(
-                QZ_trunc_to_int(p.minimum + static_cast<double>(x) * (p.maximum - p.minimum + 0.999999999)));
+            w.i = QZ_trunc_to_int(p.minimum + static_cast<double>(x) * (p.maximum - p.minimum + 0.999999999));
             break;
         default: break;
     }
-    p.changed(nullptr);
+    return w;
 }
 
 void QZ_Main_Vst::userChanged(int index) {
@@ -187,21 +196,40 @@ void QZ_Main_Vst::getParameterDisplay(VstInt32 index, char* text) {
     char buf[64] = {};
     if (host_index(index)) {
         const Param& p = params[index];
-        const bool labelled = p.label && p.label[0];
-        const char* blank = labelled ? " " : "";
-        const char* lab = labelled ? p.label : "";
-        if (index == 1)
-            // The cutoff the filter runs at, in whole hertz as the editor shows it;
-            // the label next to it says "Hz".
-            std::snprintf(buf, sizeof buf, "%.0f", static_cast<double>(cutoff_of(p.load_float())));
-        else if (p.type == KIND_FLOAT)
-            std::snprintf(buf, sizeof buf, "%f%s%s", static_cast<double>(p.load_float()), blank, lab);
-        else if (p.type == KIND_INT)
-            std::snprintf(buf, sizeof buf, "%d%s%s", static_cast<int>(p.load_int()), blank, lab);
-        else if (p.type == KIND_ON_OFF)
-            std::snprintf(buf, sizeof buf, "%s", p.load_int() != 0 ? p.on_text() : p.off_text());
+        Word w;
+        if (p.type == KIND_FLOAT)
+            w.f = p.load_float();
+        else
+            w.i = p.load_int();
+        format_display(index, w, false, buf, sizeof buf);
     }
     put_field(text, kVstMaxParamStrLen, buf);
+}
+
+bool QZ_Main_Vst::displayFor(VstInt32 index, float x, char* text, std::size_t cap) {
+    if (!text || cap == 0) return false;
+    text[0] = '\0';
+    if (!host_index(index) || std::isnan(x)) return false;
+    format_display(index, word_at(params[index], x), true, text, cap);
+    return true;
+}
+
+void QZ_Main_Vst::format_display(VstInt32 index, Word w, bool with_unit, char* buf, std::size_t cap) const {
+    const Param& p = params[index];
+    const bool labelled = p.label && p.label[0];
+    const char* blank = labelled ? " " : "";
+    const char* lab = labelled ? p.label : "";
+    if (index == 1)
+        // The cutoff the filter runs at, in whole hertz as the editor shows it;
+        // the host's label next to it says "Hz".
+        std::snprintf(buf, cap, "%.0f%s%s", static_cast<double>(cutoff_of(w.f)), with_unit ? blank : "",
+                      with_unit ? lab : "");
+    else if (p.type == KIND_FLOAT)
+        std::snprintf(buf, cap, "%f%s%s", static_cast<double>(w.f), blank, lab);
+    else if (p.type == KIND_INT)
+        std::snprintf(buf, cap, "%d%s%s", static_cast<int>(w.i), blank, lab);
+    else if (p.type == KIND_ON_OFF)
+        std::snprintf(buf, cap, "%s", w.i != 0 ? p.on_text() : p.off_text());
 }
 
 void QZ_Main_Vst::getParameterName(VstInt32 index, char* text) {

@@ -39,7 +39,21 @@ public:
 
     void userChanged(int index) override;
 
+    // The display text with its unit ("130 Hz", "On") of a host parameter at
+    // host value x (0..1), for hosts whose parameter view asks about values other
+    // than the current one. False for an unknown index or NaN (text then empty).
+    bool displayFor(VstInt32 index, float x, char* text, std::size_t cap);
+
 private:
+    // A record's value word, as its kind uses it.
+    struct Word {
+        std::int32_t i = 0;
+        float f = 0.0f;
+    };
+    // The word that host value x (held to 0..1) stands for.
+    static Word word_at(const Param& p, float x);
+    void format_display(VstInt32 index, Word w, bool with_unit, char* buf, std::size_t cap) const;
+
     // Only the two host parameters are reachable from the host; the preset
     // records 2 and 3 answer to widgets alone.
     static bool host_index(VstInt32 index) { return index >= 0 && index < kNumParams; }
