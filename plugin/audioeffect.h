@@ -114,6 +114,9 @@ public:
     static void VSTCALLBACK processClassDoubleReplacing(AEffect* e, double** inputs, double** outputs,
                                                         VstInt32 sampleFrames);
 
+    // The trace lines are for VST hosts; an adapter of another format turns them off.
+    void setTracing(bool on) { tracing = on; }
+
 protected:
     void setFlag(VstInt32 flag, bool state) {
         cEffect.flags = state ? (cEffect.flags | flag) : (cEffect.flags & ~flag);

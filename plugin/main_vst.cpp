@@ -53,8 +53,11 @@ void to_float(const std::int32_t* src, float* dst, VstInt32 n) {
 
 }  // namespace
 
+thread_local bool QZ_Main_Vst::make_without_editor = false;
+
 QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
     : AudioEffectX(audioMaster, kNumPrograms, kNumParams) {
+    with_editor = !make_without_editor;
     build();
     sizeWindow(editor_width, editor_height);
     if (usesChunks()) programsAreChunks(true);
@@ -63,7 +66,7 @@ QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
     setUniqueID(kUniqueID);
 #if ZELO_WITH_GUI
     // The editor opens no display until the host shows it.
-    setEditor(new QZ_Main_Vst_Editor(this));
+    if (with_editor) setEditor(new QZ_Main_Vst_Editor(this));
 #endif
 }
 
