@@ -80,6 +80,9 @@ public:
 
     virtual AEffEditor* getEditor() { return editor; }
     virtual AEffect* getAeffect() { return &cEffect; }
+    // The dispatcher's trace lines describe the VST interface; an adapter of
+    // another format that drives the effect through it turns them off.
+    void setTracing(bool on) { tracing = on; }
     virtual float getSampleRate() { return sampleRate; }
     virtual VstInt32 getBlockSize() { return blockSize; }
 
@@ -113,9 +116,6 @@ public:
                                                   VstInt32 sampleFrames);
     static void VSTCALLBACK processClassDoubleReplacing(AEffect* e, double** inputs, double** outputs,
                                                         VstInt32 sampleFrames);
-
-    // The trace lines are for VST hosts; an adapter of another format turns them off.
-    void setTracing(bool on) { tracing = on; }
 
 protected:
     void setFlag(VstInt32 flag, bool state) {

@@ -63,7 +63,7 @@ std::unique_ptr<QZ_Effect_Bridge> QZ_Effect_Bridge::create(Listener listener, vo
     // The effect came from our own entry, so its object is ours.
     b->main_ = static_cast<QZ_Main_Vst*>(static_cast<AudioEffect*>(e->object));
     e->resvd1 = reinterpret_cast<VstIntPtr>(b.get());
-    // Hosts of other formats read nothing from the dispatcher's trace lines.
+    // The host of the adapter never sees VST calls: no trace lines of them.
     b->main_->setTracing(false);
     b->dispatch(effOpen);
     for (int i = 0; i < kParams; ++i) b->defaults_[i] = b->param(i);
@@ -149,10 +149,8 @@ bool QZ_Effect_Bridge::param_name(int index, char* text, std::size_t cap) {
     if (!text || cap == 0) return false;
     text[0] = '\0';
     if (index < 0 || index >= kParams) return false;
-    char buf[kVstMaxParamStrLen + 1] = {};
-    dispatch(effGetParamName, index, 0, buf);
-    std::strncpy(text, buf, cap - 1);
-    text[cap - 1] = '\0';
+    // The record's full name: the VST name is cut to its 8 characters.
+    main_->params[index].getName(text, cap);
     return true;
 }
 

@@ -6,6 +6,9 @@
 out="$1" driver="$2"
 shift 2
 set -m # a background job with job control keeps SIGINT (otherwise ignored)
+# Emptied here: the job's own redirection may come after the first look below,
+# which would then find the heading of an earlier run.
+: > "$out"
 "$@" run --driver "$driver" --seconds 60 > "$out" 2>&1 &
 pid=$!
 # The interrupt comes after the run has started (its heading is out).

@@ -7,6 +7,9 @@
 #include <new>
 
 #include "plugin_env.h"
+#if defined(ZELO_CLAP_PATH)
+#include "host/claphost/claphost.h"
+#endif
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ZELO_SANITIZED 1
@@ -113,3 +116,37 @@ TEST(Allocation, ProcessReplacingAllocatesNothing) {
     p->dispatch(effSetSampleRate, 0, 0, nullptr, 96000.0f);
     EXPECT_EQ(count_during([&] { p->process(in.data(), l.data(), r.data(), 4096); }), 0);
 }
+
+#if defined(ZELO_CLAP_PATH)
+TEST(Allocation, ClapProcessAndFlushAllocateNothing) {
+    // zelo.clap through the CLAP host, whose own event lists are fixed arrays:
+    // value events split blocks at their frames, and a flush outside processing.
+    std::string error;
+    auto m = zelo::claphost::Module::load(ZELO_CLAP_PATH, &error);
+    ASSERT_TRUE(m) << error;
+    std::unique_ptr<zelo::claphost::Plugin> p;
+    EXPECT_GT(count_during([&] { p = zelo::claphost::Plugin::create(*m, &error); }), 0);
+    ASSERT_TRUE(p) << error;
+    ASSERT_TRUE(p->start(48000.0, 4096));
+    std::vector<float> in(4096), l(in.size()), r(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) in[i] = (i % 89) / 40.0f - 1.1f;
+    const long n = count_during([&] {
+        for (std::uint32_t frames : {1u, 64u, 511u, 513u, 4096u}) {
+            p->queue_value(1, frames / 4096.0, frames / 3);
+            p->queue_value(0, frames % 2 ? 0.0 : 1.0, frames / 2);
+            p->queue_value(1, 0.3, frames - 1);
+            p->process(in.data(), l.data(), r.data(), frames);
+        }
+        p->process(nullptr, l.data(), r.data(), 4096);
+        p->plugin()->reset(p->plugin());
+        p->process(in.data(), l.data(), r.data(), 4096);
+    });
+    EXPECT_EQ(n, 0);
+    p->stop();
+    EXPECT_EQ(count_during([&] {
+                  p->queue_value(1, 0.9);
+                  p->flush();
+              }),
+              0);
+}
+#endif

@@ -86,9 +86,11 @@ TEST(EffectBridge, SoundEqualsTheVstModuleAtEverySettingAndBlockSize) {
 TEST(EffectBridge, ParameterNamesTextsAndDefaults) {
     auto b = QZ_Effect_Bridge::create();
     ASSERT_TRUE(b);
-    char name[8];
+    char name[16];
     ASSERT_TRUE(b->param_name(0, name, sizeof name));
     EXPECT_STREQ(name, "State");
+    ASSERT_TRUE(b->param_name(1, name, sizeof name));
+    EXPECT_STREQ(name, "Frequency");  // whole, where the VST name has 8 characters
     ASSERT_TRUE(b->param_name(1, name, 5));
     EXPECT_STREQ(name, "Freq");  // cut to the buffer
     EXPECT_FALSE(b->param_name(2, name, sizeof name));
@@ -188,4 +190,23 @@ TEST(EffectBridge, EditorSizeAndNoEditorWithoutAWindow) {
     EXPECT_FALSE(b->editor_open(nullptr));
     EXPECT_FALSE(b->editor_is_open());
     b->editor_close();  // harmless when closed
+}
+
+TEST(EffectBridge, PrintsNoVstTraceLines) {
+    // The VST plug-in prints a line per dispatcher call unless told not to; a
+    // host of another format never made those calls.
+    zelo_test::unset_env("ZELO_VST_TRACE");
+    ::testing::internal::CaptureStdout();
+    {
+        auto b = QZ_Effect_Bridge::create();
+        ASSERT_TRUE(b);
+        b->set_sample_rate(48000.0);
+        b->resume();
+        char t[32];
+        b->param_name(1, t, sizeof t);
+        b->reset();
+    }
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    zelo_test::set_env("ZELO_VST_TRACE", "0");
+    EXPECT_EQ(out, "");
 }

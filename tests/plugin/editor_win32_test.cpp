@@ -24,12 +24,16 @@ const ::testing::Environment* const quiet = ::testing::AddGlobalTestEnvironment(
 
 LRESULT CALLBACK frame_proc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcA(h, m, w, l); }
 
+// A function of its own rather than a lambda: on 32-bit Windows the callback
+// must use the stdcall convention, which a lambda's conversion does not give.
+BOOL CALLBACK count_one(HWND, LPARAM p) {
+    ++*reinterpret_cast<int*>(p);
+    return TRUE;
+}
+
 int count_windows(HWND parent) {
     int n = 0;
-    auto add = [](HWND, LPARAM p) -> BOOL {
-        ++*reinterpret_cast<int*>(p);
-        return TRUE;
-    };
+    const WNDENUMPROC add = &count_one;
     if (parent)
         EnumChildWindows(parent, add, reinterpret_cast<LPARAM>(&n));
     else

@@ -1,0 +1,306 @@
+// Our own declarations of the parts of the CLAP 1.x plug-in interface that
+// zelo uses, as plug-in and as host. A C interface with natural alignment;
+// `bool` is one byte on both sides. Names follow the published ones so that
+// code reads the same as any CLAP code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+
+struct clap_version_t {
+    std::uint32_t major;
+    std::uint32_t minor;
+    std::uint32_t revision;
+};
+inline constexpr clap_version_t CLAP_VERSION_VALUE{1, 1, 0};
+
+inline constexpr char CLAP_PLUGIN_FACTORY_ID[] = "clap.plugin-factory";
+inline constexpr char CLAP_EXT_PARAMS[] = "clap.params";
+inline constexpr char CLAP_EXT_AUDIO_PORTS[] = "clap.audio-ports";
+inline constexpr char CLAP_EXT_STATE[] = "clap.state";
+inline constexpr char CLAP_EXT_LATENCY[] = "clap.latency";
+inline constexpr char CLAP_EXT_GUI[] = "clap.gui";
+inline constexpr char CLAP_WINDOW_API_X11[] = "x11";
+inline constexpr char CLAP_WINDOW_API_WIN32[] = "win32";
+inline constexpr char CLAP_PORT_MONO[] = "mono";
+inline constexpr char CLAP_PORT_STEREO[] = "stereo";
+
+inline constexpr std::size_t CLAP_NAME_SIZE = 256;
+inline constexpr std::size_t CLAP_PATH_SIZE = 1024;
+inline constexpr std::uint32_t CLAP_INVALID_ID = UINT32_MAX;
+
+struct clap_plugin_descriptor_t {
+    clap_version_t clap_version;
+    const char* id;
+    const char* name;
+    const char* vendor;
+    const char* url;
+    const char* manual_url;
+    const char* support_url;
+    const char* version;
+    const char* description;
+    const char* const* features;
+};
+
+struct clap_host_t {
+    clap_version_t clap_version;
+    void* host_data;
+    const char* name;
+    const char* vendor;
+    const char* url;
+    const char* version;
+    const void* (*get_extension)(const clap_host_t* host, const char* extension_id);
+    void (*request_restart)(const clap_host_t* host);
+    void (*request_process)(const clap_host_t* host);
+    void (*request_callback)(const clap_host_t* host);
+};
+
+// ---------------------------------------------------------------- events
+
+enum : std::uint16_t {
+    CLAP_CORE_EVENT_SPACE_ID = 0,
+};
+enum : std::uint16_t {
+    CLAP_EVENT_PARAM_VALUE = 5,
+    CLAP_EVENT_PARAM_MOD = 6,
+    CLAP_EVENT_PARAM_GESTURE_BEGIN = 7,
+    CLAP_EVENT_PARAM_GESTURE_END = 8,
+};
+
+struct clap_event_header_t {
+    std::uint32_t size;
+    std::uint32_t time;
+    std::uint16_t space_id;
+    std::uint16_t type;
+    std::uint32_t flags;
+};
+
+struct clap_event_param_value_t {
+    clap_event_header_t header;
+    std::uint32_t param_id;
+    void* cookie;
+    std::int32_t note_id;
+    std::int16_t port_index;
+    std::int16_t channel;
+    std::int16_t key;
+    double value;
+};
+
+struct clap_event_param_gesture_t {
+    clap_event_header_t header;
+    std::uint32_t param_id;
+};
+
+struct clap_input_events_t {
+    void* ctx;
+    std::uint32_t (*size)(const clap_input_events_t* list);
+    const clap_event_header_t* (*get)(const clap_input_events_t* list, std::uint32_t index);
+};
+
+struct clap_output_events_t {
+    void* ctx;
+    bool (*try_push)(const clap_output_events_t* list, const clap_event_header_t* event);
+};
+
+// ---------------------------------------------------------------- process
+
+struct clap_audio_buffer_t {
+    float** data32;
+    double** data64;
+    std::uint32_t channel_count;
+    std::uint32_t latency;
+    std::uint64_t constant_mask;
+};
+
+struct clap_process_t {
+    std::int64_t steady_time;
+    std::uint32_t frames_count;
+    const void* transport;
+    const clap_audio_buffer_t* audio_inputs;
+    clap_audio_buffer_t* audio_outputs;
+    std::uint32_t audio_inputs_count;
+    std::uint32_t audio_outputs_count;
+    const clap_input_events_t* in_events;
+    const clap_output_events_t* out_events;
+};
+
+enum : std::int32_t {
+    CLAP_PROCESS_ERROR = 0,
+    CLAP_PROCESS_CONTINUE = 1,
+    CLAP_PROCESS_CONTINUE_IF_NOT_QUIET = 2,
+    CLAP_PROCESS_TAIL = 3,
+    CLAP_PROCESS_SLEEP = 4,
+};
+
+// ---------------------------------------------------------------- plug-in
+
+struct clap_plugin_t {
+    const clap_plugin_descriptor_t* desc;
+    void* plugin_data;
+    bool (*init)(const clap_plugin_t* plugin);
+    void (*destroy)(const clap_plugin_t* plugin);
+    bool (*activate)(const clap_plugin_t* plugin, double sample_rate, std::uint32_t min_frames_count,
+                     std::uint32_t max_frames_count);
+    void (*deactivate)(const clap_plugin_t* plugin);
+    bool (*start_processing)(const clap_plugin_t* plugin);
+    void (*stop_processing)(const clap_plugin_t* plugin);
+    void (*reset)(const clap_plugin_t* plugin);
+    std::int32_t (*process)(const clap_plugin_t* plugin, const clap_process_t* process);
+    const void* (*get_extension)(const clap_plugin_t* plugin, const char* id);
+    void (*on_main_thread)(const clap_plugin_t* plugin);
+};
+
+struct clap_plugin_factory_t {
+    std::uint32_t (*get_plugin_count)(const clap_plugin_factory_t* factory);
+    const clap_plugin_descriptor_t* (*get_plugin_descriptor)(const clap_plugin_factory_t* factory,
+                                                             std::uint32_t index);
+    const clap_plugin_t* (*create_plugin)(const clap_plugin_factory_t* factory, const clap_host_t* host,
+                                          const char* plugin_id);
+};
+
+struct clap_plugin_entry_t {
+    clap_version_t clap_version;
+    bool (*init)(const char* plugin_path);
+    void (*deinit)();
+    const void* (*get_factory)(const char* factory_id);
+};
+
+// ---------------------------------------------------------------- params
+
+enum : std::uint32_t {
+    CLAP_PARAM_IS_STEPPED = 1u << 0,
+    CLAP_PARAM_IS_PERIODIC = 1u << 1,
+    CLAP_PARAM_IS_HIDDEN = 1u << 2,
+    CLAP_PARAM_IS_READONLY = 1u << 3,
+    CLAP_PARAM_IS_BYPASS = 1u << 4,
+    CLAP_PARAM_IS_AUTOMATABLE = 1u << 5,
+};
+
+enum : std::uint32_t {
+    CLAP_PARAM_RESCAN_VALUES = 1u << 0,
+    CLAP_PARAM_RESCAN_TEXT = 1u << 1,
+    CLAP_PARAM_RESCAN_INFO = 1u << 2,
+    CLAP_PARAM_RESCAN_ALL = 1u << 3,
+};
+
+struct clap_param_info_t {
+    std::uint32_t id;
+    std::uint32_t flags;
+    void* cookie;
+    char name[CLAP_NAME_SIZE];
+    char module[CLAP_PATH_SIZE];
+    double min_value;
+    double max_value;
+    double default_value;
+};
+
+struct clap_plugin_params_t {
+    std::uint32_t (*count)(const clap_plugin_t* plugin);
+    bool (*get_info)(const clap_plugin_t* plugin, std::uint32_t param_index, clap_param_info_t* param_info);
+    bool (*get_value)(const clap_plugin_t* plugin, std::uint32_t param_id, double* out_value);
+    bool (*value_to_text)(const clap_plugin_t* plugin, std::uint32_t param_id, double value, char* out_buffer,
+                          std::uint32_t out_buffer_capacity);
+    bool (*text_to_value)(const clap_plugin_t* plugin, std::uint32_t param_id, const char* param_value_text,
+                          double* out_value);
+    void (*flush)(const clap_plugin_t* plugin, const clap_input_events_t* in, const clap_output_events_t* out);
+};
+
+struct clap_host_params_t {
+    void (*rescan)(const clap_host_t* host, std::uint32_t flags);
+    void (*clear)(const clap_host_t* host, std::uint32_t param_id, std::uint32_t flags);
+    void (*request_flush)(const clap_host_t* host);
+};
+
+// ---------------------------------------------------------------- audio ports
+
+enum : std::uint32_t {
+    CLAP_AUDIO_PORT_IS_MAIN = 1u << 0,
+};
+
+struct clap_audio_port_info_t {
+    std::uint32_t id;
+    char name[CLAP_NAME_SIZE];
+    std::uint32_t flags;
+    std::uint32_t channel_count;
+    const char* port_type;
+    std::uint32_t in_place_pair;
+};
+
+struct clap_plugin_audio_ports_t {
+    std::uint32_t (*count)(const clap_plugin_t* plugin, bool is_input);
+    bool (*get)(const clap_plugin_t* plugin, std::uint32_t index, bool is_input, clap_audio_port_info_t* info);
+};
+
+// ---------------------------------------------------------------- state, latency
+
+struct clap_ostream_t {
+    void* ctx;
+    std::int64_t (*write)(const clap_ostream_t* stream, const void* buffer, std::uint64_t size);
+};
+
+struct clap_istream_t {
+    void* ctx;
+    std::int64_t (*read)(const clap_istream_t* stream, void* buffer, std::uint64_t size);
+};
+
+struct clap_plugin_state_t {
+    bool (*save)(const clap_plugin_t* plugin, const clap_ostream_t* stream);
+    bool (*load)(const clap_plugin_t* plugin, const clap_istream_t* stream);
+};
+
+struct clap_plugin_latency_t {
+    std::uint32_t (*get)(const clap_plugin_t* plugin);
+};
+
+// ---------------------------------------------------------------- gui
+
+struct clap_window_t {
+    const char* api;
+    union {
+        void* cocoa;
+        unsigned long x11;
+        void* win32;
+        void* ptr;
+    };
+};
+
+struct clap_gui_resize_hints_t {
+    bool can_resize_horizontally;
+    bool can_resize_vertically;
+    bool preserve_aspect_ratio;
+    std::uint32_t aspect_ratio_width;
+    std::uint32_t aspect_ratio_height;
+};
+
+struct clap_plugin_gui_t {
+    bool (*is_api_supported)(const clap_plugin_t* plugin, const char* api, bool is_floating);
+    bool (*get_preferred_api)(const clap_plugin_t* plugin, const char** api, bool* is_floating);
+    bool (*create)(const clap_plugin_t* plugin, const char* api, bool is_floating);
+    void (*destroy)(const clap_plugin_t* plugin);
+    bool (*set_scale)(const clap_plugin_t* plugin, double scale);
+    bool (*get_size)(const clap_plugin_t* plugin, std::uint32_t* width, std::uint32_t* height);
+    bool (*can_resize)(const clap_plugin_t* plugin);
+    bool (*get_resize_hints)(const clap_plugin_t* plugin, clap_gui_resize_hints_t* hints);
+    bool (*adjust_size)(const clap_plugin_t* plugin, std::uint32_t* width, std::uint32_t* height);
+    bool (*set_size)(const clap_plugin_t* plugin, std::uint32_t width, std::uint32_t height);
+    bool (*set_parent)(const clap_plugin_t* plugin, const clap_window_t* window);
+    bool (*set_transient)(const clap_plugin_t* plugin, const clap_window_t* window);
+    void (*suggest_title)(const clap_plugin_t* plugin, const char* title);
+    bool (*show)(const clap_plugin_t* plugin);
+    bool (*hide)(const clap_plugin_t* plugin);
+};
+
+}  // extern "C"
+
+// Layout checks: every field where the C interface puts it.
+static_assert(sizeof(clap_event_header_t) == 16);
+static_assert(offsetof(clap_event_param_value_t, param_id) == 16);
+static_assert(offsetof(clap_event_param_value_t, key) == (sizeof(void*) == 8 ? 40 : 32));
+static_assert(offsetof(clap_event_param_value_t, value) == (sizeof(void*) == 8 ? 48 : 40));
+static_assert(sizeof(clap_event_param_value_t) == (sizeof(void*) == 8 ? 56 : 48));
+static_assert(offsetof(clap_audio_buffer_t, constant_mask) == (sizeof(void*) == 8 ? 24 : 16));
+static_assert(offsetof(clap_param_info_t, name) == (sizeof(void*) == 8 ? 16 : 12));
+static_assert(offsetof(clap_param_info_t, min_value) == 1296);
+static_assert(sizeof(bool) == 1);

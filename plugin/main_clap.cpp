@@ -1,0 +1,426 @@
+// The effect as a CLAP plug-in: the entry, its factory, and the params,
+// audio-ports, state, latency and gui extensions, each a translation onto the
+// effect bridge.
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "plugin/application.h"
+#include "plugin/clap.h"
+#include "plugin/effect_bridge.h"
+
+#if defined(_WIN32)
+#define QZ_CLAP_EXPORT  // the module definition file lists the export
+#else
+#define QZ_CLAP_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+#if defined(_WIN32)
+constexpr const char* kWindowApi = CLAP_WINDOW_API_WIN32;
+#else
+constexpr const char* kWindowApi = CLAP_WINDOW_API_X11;
+#endif
+
+// Reverse domain name of our vendor domain, zelo.audio.
+constexpr char kPluginId[] = "audio.zelo.lowpass";
+
+const char* const kFeatures[] = {"audio-effect", "filter", "mono", "stereo", nullptr};
+
+const clap_plugin_descriptor_t kDescriptor = {
+    CLAP_VERSION_VALUE, kPluginId, QZ_EFFECT_NAME, QZ_VENDOR_STRING, "https://zelo.audio/", "", "",
+    "1.0.0",            "A first-order low-pass filter: one input, the same output on both channels.",
+    kFeatures,
+};
+
+struct Instance {
+    clap_plugin_t plugin{};
+    const clap_host_t* host = nullptr;
+    const clap_host_params_t* host_params = nullptr;
+    std::unique_ptr<QZ_Effect_Bridge> bridge;
+    // Values the editor set that the host has not yet been told of: a bit per
+    // parameter, and the latest value of each.
+    std::atomic<std::uint32_t> pending{0};
+    std::atomic<float> pending_value[QZ_Effect_Bridge::kParams] = {};
+    bool gui_created = false;
+    void* parent = nullptr;
+
+    static Instance* of(const clap_plugin_t* p) { return p ? static_cast<Instance*>(p->plugin_data) : nullptr; }
+
+    // The editor's changes (from its thread): kept for the next process or
+    // flush, and the host asked for one.
+    static void heard(void* ctx, QZ_Effect_Bridge::Change what, int index, float value) {
+        auto* self = static_cast<Instance*>(ctx);
+        if (what != QZ_Effect_Bridge::Change::Value || index < 0 || index >= QZ_Effect_Bridge::kParams) return;
+        self->pending_value[index].store(value, std::memory_order_relaxed);
+        self->pending.fetch_or(1u << index, std::memory_order_release);
+        if (self->host_params && self->host_params->request_flush) self->host_params->request_flush(self->host);
+    }
+
+    // Tells the host of the editor's changes as output events.
+    void push_pending(const clap_output_events_t* out) {
+        if (!out || !out->try_push) return;
+        std::uint32_t bits = pending.exchange(0, std::memory_order_acquire);
+        for (int i = 0; i < QZ_Effect_Bridge::kParams; ++i) {
+            if (!(bits & (1u << i))) continue;
+            clap_event_param_value_t ev{};
+            ev.header.size = sizeof ev;
+            ev.header.time = 0;
+            ev.header.space_id = CLAP_CORE_EVENT_SPACE_ID;
+            ev.header.type = CLAP_EVENT_PARAM_VALUE;
+            ev.param_id = static_cast<std::uint32_t>(i);
+            ev.note_id = -1;
+            ev.port_index = -1;
+            ev.channel = -1;
+            ev.key = -1;
+            ev.value = pending_value[i].load(std::memory_order_relaxed);
+            // A full list keeps the change for the next call.
+            if (!out->try_push(out, &ev.header)) pending.fetch_or(1u << i, std::memory_order_relaxed);
+        }
+    }
+
+    // A parameter value event of ours, applied; others are ignored.
+    void apply(const clap_event_header_t* h) {
+        if (!h || h->space_id != CLAP_CORE_EVENT_SPACE_ID || h->type != CLAP_EVENT_PARAM_VALUE ||
+            h->size < sizeof(clap_event_param_value_t))
+            return;
+        const auto* ev = reinterpret_cast<const clap_event_param_value_t*>(h);
+        if (ev->param_id < static_cast<std::uint32_t>(QZ_Effect_Bridge::kParams))
+            bridge->set_param(static_cast<int>(ev->param_id), static_cast<float>(ev->value));
+    }
+};
+
+// ---------------------------------------------------------------- params
+
+std::uint32_t params_count(const clap_plugin_t*) { return QZ_Effect_Bridge::kParams; }
+
+bool params_get_info(const clap_plugin_t* p, std::uint32_t index, clap_param_info_t* info) {
+    Instance* self = Instance::of(p);
+    if (!self || !info || index >= static_cast<std::uint32_t>(QZ_Effect_Bridge::kParams)) return false;
+    std::memset(info, 0, sizeof *info);
+    const int i = static_cast<int>(index);
+    info->id = index;
+    info->flags = CLAP_PARAM_IS_AUTOMATABLE | (QZ_Effect_Bridge::param_stepped(i) ? CLAP_PARAM_IS_STEPPED : 0u);
+    self->bridge->param_name(i, info->name, sizeof info->name);
+    info->min_value = 0.0;
+    info->max_value = 1.0;
+    info->default_value = self->bridge->param_default(i);
+    return true;
+}
+
+bool params_get_value(const clap_plugin_t* p, std::uint32_t id, double* value) {
+    Instance* self = Instance::of(p);
+    if (!self || !value || id >= static_cast<std::uint32_t>(QZ_Effect_Bridge::kParams)) return false;
+    *value = self->bridge->param(static_cast<int>(id));
+    return true;
+}
+
+bool params_value_to_text(const clap_plugin_t* p, std::uint32_t id, double value, char* text,
+                          std::uint32_t capacity) {
+    Instance* self = Instance::of(p);
+    if (!self || !text || capacity == 0 || id >= static_cast<std::uint32_t>(QZ_Effect_Bridge::kParams))
+        return false;
+    return self->bridge->param_text_at(static_cast<int>(id), static_cast<float>(value), text, capacity);
+}
+
+bool params_text_to_value(const clap_plugin_t* p, std::uint32_t id, const char* text, double* value) {
+    Instance* self = Instance::of(p);
+    float v = 0.0f;
+    if (!self || !value || !self->bridge->param_from_text(static_cast<int>(id), text, &v)) return false;
+    *value = v;
+    return true;
+}
+
+void params_flush(const clap_plugin_t* p, const clap_input_events_t* in, const clap_output_events_t* out) {
+    Instance* self = Instance::of(p);
+    if (!self) return;
+    if (in && in->size && in->get) {
+        const std::uint32_t n = in->size(in);
+        for (std::uint32_t k = 0; k < n; ++k) self->apply(in->get(in, k));
+    }
+    self->push_pending(out);
+}
+
+const clap_plugin_params_t kParamsExt = {params_count,         params_get_info,      params_get_value,
+                                         params_value_to_text, params_text_to_value, params_flush};
+
+// ---------------------------------------------------------------- audio ports
+
+std::uint32_t ports_count(const clap_plugin_t*, bool) { return 1; }
+
+bool ports_get(const clap_plugin_t*, std::uint32_t index, bool is_input, clap_audio_port_info_t* info) {
+    if (index != 0 || !info) return false;
+    std::memset(info, 0, sizeof *info);
+    info->id = 0;
+    std::strcpy(info->name, is_input ? "Input" : "Output");
+    info->flags = CLAP_AUDIO_PORT_IS_MAIN;
+    info->channel_count = is_input ? 1 : 2;
+    info->port_type = is_input ? CLAP_PORT_MONO : CLAP_PORT_STEREO;
+    info->in_place_pair = CLAP_INVALID_ID;
+    return true;
+}
+
+const clap_plugin_audio_ports_t kPortsExt = {ports_count, ports_get};
+
+// ---------------------------------------------------------------- state
+
+bool state_save(const clap_plugin_t* p, const clap_ostream_t* stream) {
+    Instance* self = Instance::of(p);
+    if (!self || !stream || !stream->write) return false;
+    unsigned char bytes[512];
+    const std::size_t size = QZ_Effect_Bridge::preset_size();
+    if (size > sizeof bytes) return false;
+    self->bridge->preset(bytes);
+    // A stream may take fewer bytes than offered.
+    for (std::size_t done = 0; done < size;) {
+        const std::int64_t n = stream->write(stream, bytes + done, size - done);
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool state_load(const clap_plugin_t* p, const clap_istream_t* stream) {
+    Instance* self = Instance::of(p);
+    if (!self || !stream || !stream->read) return false;
+    // One byte more than a preset holds, so longer data is seen and refused.
+    unsigned char bytes[513];
+    const std::size_t want = QZ_Effect_Bridge::preset_size() + 1;
+    if (want > sizeof bytes) return false;
+    std::size_t got = 0;
+    while (got < want) {
+        const std::int64_t n = stream->read(stream, bytes + got, want - got);
+        if (n < 0) return false;
+        if (n == 0) break;
+        if (static_cast<std::uint64_t>(n) > want - got) return false;  // a stream that claims too much
+        got += static_cast<std::size_t>(n);
+    }
+    if (self->bridge->set_preset(bytes, got)) return false;
+    if (self->host_params && self->host_params->rescan) self->host_params->rescan(self->host, CLAP_PARAM_RESCAN_VALUES);
+    return true;
+}
+
+const clap_plugin_state_t kStateExt = {state_save, state_load};
+
+// ---------------------------------------------------------------- latency
+
+std::uint32_t latency_get(const clap_plugin_t*) { return 0; }
+
+const clap_plugin_latency_t kLatencyExt = {latency_get};
+
+// ---------------------------------------------------------------- gui
+
+bool gui_is_api_supported(const clap_plugin_t*, const char* api, bool floating) {
+    // The editor lives in a window of the host's; it has no window of its own.
+    return api && !floating && std::strcmp(api, kWindowApi) == 0;
+}
+
+bool gui_get_preferred_api(const clap_plugin_t*, const char** api, bool* floating) {
+    if (api) *api = kWindowApi;
+    if (floating) *floating = false;
+    return true;
+}
+
+bool gui_create(const clap_plugin_t* p, const char* api, bool floating) {
+    Instance* self = Instance::of(p);
+    if (!self || !gui_is_api_supported(p, api, floating) || self->gui_created) return false;
+    self->gui_created = true;
+    self->parent = nullptr;
+    return true;
+}
+
+void gui_destroy(const clap_plugin_t* p) {
+    Instance* self = Instance::of(p);
+    if (!self) return;
+    self->bridge->editor_close();
+    self->gui_created = false;
+    self->parent = nullptr;
+}
+
+bool gui_set_scale(const clap_plugin_t*, double) { return false; }
+
+bool gui_get_size(const clap_plugin_t* p, std::uint32_t* width, std::uint32_t* height) {
+    Instance* self = Instance::of(p);
+    int w = 0, h = 0;
+    if (!self || !self->bridge->editor_size(&w, &h)) return false;
+    if (width) *width = static_cast<std::uint32_t>(w);
+    if (height) *height = static_cast<std::uint32_t>(h);
+    return true;
+}
+
+bool gui_can_resize(const clap_plugin_t*) { return false; }
+
+// Some hosts ask even of a fixed-size editor: it keeps its size, at any ratio.
+bool gui_get_resize_hints(const clap_plugin_t*, clap_gui_resize_hints_t* hints) {
+    if (!hints) return false;
+    *hints = {false, false, false, 0, 0};
+    return true;
+}
+
+bool gui_adjust_size(const clap_plugin_t* p, std::uint32_t* width, std::uint32_t* height) {
+    return gui_get_size(p, width, height);
+}
+
+bool gui_set_size(const clap_plugin_t* p, std::uint32_t width, std::uint32_t height) {
+    std::uint32_t w = 0, h = 0;
+    return gui_get_size(p, &w, &h) && w == width && h == height;
+}
+
+bool gui_set_parent(const clap_plugin_t* p, const clap_window_t* window) {
+    Instance* self = Instance::of(p);
+    if (!self || !self->gui_created || !window || (window->api && std::strcmp(window->api, kWindowApi) != 0))
+        return false;
+#if defined(_WIN32)
+    void* parent = window->win32;
+#else
+    void* parent = reinterpret_cast<void*>(static_cast<std::uintptr_t>(window->x11));
+#endif
+    if (!parent) return false;
+    self->parent = parent;
+    // The editor is a child of the parent: it shows whenever the parent does.
+    return self->bridge->editor_open(parent);
+}
+
+bool gui_set_transient(const clap_plugin_t*, const clap_window_t*) { return false; }
+
+void gui_suggest_title(const clap_plugin_t*, const char*) {}
+
+bool gui_show(const clap_plugin_t* p) {
+    Instance* self = Instance::of(p);
+    if (!self || !self->parent) return false;
+    return self->bridge->editor_is_open() || self->bridge->editor_open(self->parent);
+}
+
+bool gui_hide(const clap_plugin_t* p) {
+    Instance* self = Instance::of(p);
+    if (!self || !self->gui_created) return false;
+    self->bridge->editor_close();
+    return true;
+}
+
+const clap_plugin_gui_t kGuiExt = {
+    gui_is_api_supported, gui_get_preferred_api, gui_create,        gui_destroy,      gui_set_scale,
+    gui_get_size,         gui_can_resize,        gui_get_resize_hints, gui_adjust_size, gui_set_size,
+    gui_set_parent,       gui_set_transient,     gui_suggest_title, gui_show,         gui_hide,
+};
+
+// ---------------------------------------------------------------- plug-in
+
+bool plugin_init(const clap_plugin_t* p) {
+    Instance* self = Instance::of(p);
+    if (!self) return false;
+    if (self->host->get_extension)
+        self->host_params =
+            static_cast<const clap_host_params_t*>(self->host->get_extension(self->host, CLAP_EXT_PARAMS));
+    try {
+        self->bridge = QZ_Effect_Bridge::create(&Instance::heard, self);
+    } catch (...) {
+        return false;  // no exception crosses into the host
+    }
+    return self->bridge != nullptr;
+}
+
+void plugin_destroy(const clap_plugin_t* p) { delete Instance::of(p); }
+
+bool plugin_activate(const clap_plugin_t* p, double rate, std::uint32_t, std::uint32_t max_frames) {
+    Instance* self = Instance::of(p);
+    if (!self || !self->bridge || !(rate >= 1.0)) return false;
+    self->bridge->set_sample_rate(rate);
+    if (max_frames > 0 && max_frames <= INT32_MAX) self->bridge->set_block_size(static_cast<std::int32_t>(max_frames));
+    self->bridge->resume();
+    return true;
+}
+
+void plugin_deactivate(const clap_plugin_t* p) {
+    if (Instance* self = Instance::of(p)) self->bridge->suspend();
+}
+
+bool plugin_start_processing(const clap_plugin_t*) { return true; }
+
+void plugin_stop_processing(const clap_plugin_t*) {}
+
+void plugin_reset(const clap_plugin_t* p) {
+    if (Instance* self = Instance::of(p)) self->bridge->reset();
+}
+
+float* channel(const clap_audio_buffer_t* buffers, std::uint32_t count, std::uint32_t index) {
+    if (!buffers || count == 0 || !buffers[0].data32 || index >= buffers[0].channel_count) return nullptr;
+    return buffers[0].data32[index];
+}
+
+std::int32_t plugin_process(const clap_plugin_t* p, const clap_process_t* process) {
+    Instance* self = Instance::of(p);
+    if (!self || !process) return CLAP_PROCESS_ERROR;
+    const std::uint32_t frames = process->frames_count;
+    const float* in = channel(process->audio_inputs, process->audio_inputs_count, 0);
+    float* left = channel(process->audio_outputs, process->audio_outputs_count, 0);
+    float* right = channel(process->audio_outputs, process->audio_outputs_count, 1);
+    if (process->audio_outputs_count > 0 && process->audio_outputs) process->audio_outputs[0].constant_mask = 0;
+
+    // Each value event takes effect at its own frame: the block is cut there.
+    const clap_input_events_t* events = process->in_events;
+    const std::uint32_t n_events = events && events->size && events->get ? events->size(events) : 0;
+    std::uint32_t done = 0;
+    for (std::uint32_t k = 0; k < n_events; ++k) {
+        const clap_event_header_t* h = events->get(events, k);
+        if (!h) continue;
+        std::uint32_t at = h->time < frames ? h->time : frames;
+        if (at > done) {
+            self->bridge->process(in ? in + done : nullptr, left ? left + done : nullptr,
+                                  right ? right + done : nullptr, at - done);
+            done = at;
+        }
+        self->apply(h);
+    }
+    if (frames > done)
+        self->bridge->process(in ? in + done : nullptr, left ? left + done : nullptr, right ? right + done : nullptr,
+                              frames - done);
+    self->push_pending(process->out_events);
+    return CLAP_PROCESS_CONTINUE;
+}
+
+const void* plugin_get_extension(const clap_plugin_t*, const char* id) {
+    if (!id) return nullptr;
+    if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kParamsExt;
+    if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS) == 0) return &kPortsExt;
+    if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kStateExt;
+    if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatencyExt;
+    if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &kGuiExt;
+    return nullptr;
+}
+
+void plugin_on_main_thread(const clap_plugin_t*) {}
+
+// ---------------------------------------------------------------- factory and entry
+
+std::uint32_t factory_count(const clap_plugin_factory_t*) { return 1; }
+
+const clap_plugin_descriptor_t* factory_descriptor(const clap_plugin_factory_t*, std::uint32_t index) {
+    return index == 0 ? &kDescriptor : nullptr;
+}
+
+const clap_plugin_t* factory_create(const clap_plugin_factory_t*, const clap_host_t* host, const char* id) {
+    if (!host || !id || std::strcmp(id, kDescriptor.id) != 0) return nullptr;
+    auto* self = new (std::nothrow) Instance;
+    if (!self) return nullptr;
+    self->host = host;
+    self->plugin = {&kDescriptor,         self,           plugin_init,          plugin_destroy,
+                    plugin_activate,      plugin_deactivate, plugin_start_processing, plugin_stop_processing,
+                    plugin_reset,         plugin_process, plugin_get_extension, plugin_on_main_thread};
+    return &self->plugin;
+}
+
+const clap_plugin_factory_t kFactory = {factory_count, factory_descriptor, factory_create};
+
+bool entry_init(const char*) { return true; }
+void entry_deinit() {}
+const void* entry_get_factory(const char* id) {
+    return id && std::strcmp(id, CLAP_PLUGIN_FACTORY_ID) == 0 ? &kFactory : nullptr;
+}
+
+}  // namespace
+
+extern "C" QZ_CLAP_EXPORT const clap_plugin_entry_t clap_entry = {CLAP_VERSION_VALUE, entry_init, entry_deinit,
+                                                                  entry_get_factory};

@@ -1,0 +1,185 @@
+// zelo.clap's editor as a CLAP host embeds it: gui create, set_parent on a
+// window of an Xvfb display of the test's own, show, a knob drag that the host
+// hears of (a flush request, then the value as an output event), hide and
+// destroy leaving no windows behind.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "host/claphost/claphost.h"
+#include "plugin_env.h"
+#include "tests/gui/x11_readback.h"
+#include "tests/gui/xvfb.h"
+
+using gui_test::Xvfb_Server;
+namespace clap = zelo::claphost;
+using zelo::claphost::OutEvent;
+
+namespace {
+
+const ::testing::Environment* const quiet = ::testing::AddGlobalTestEnvironment(new plugtest::QuietTrace);
+
+class ClapEditor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!Xvfb_Server::available()) GTEST_SKIP() << "no Xvfb binary";
+        ASSERT_TRUE(Xvfb_Server::get().running()) << "Xvfb did not start";
+        setenv("DISPLAY", Xvfb_Server::get().name().c_str(), 1);
+        for (int i = 0; i < 50 && !dpy; ++i) {
+            dpy = XOpenDisplay(Xvfb_Server::get().name().c_str());
+            if (!dpy) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_NE(dpy, nullptr);
+        parent = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 10, 10, 300, 300, 0, 0, 0x204060);
+        XMapWindow(dpy, parent);
+        XSync(dpy, False);
+        std::string error;
+        module = clap::Module::load(ZELO_CLAP_PATH, &error);
+        ASSERT_TRUE(module) << error;
+        plugin = clap::Plugin::create(*module, &error);
+        ASSERT_TRUE(plugin) << error;
+        ASSERT_TRUE(plugin->start(44100.0, 512));
+        gui = plugin->gui();
+        ASSERT_NE(gui, nullptr);
+    }
+    void TearDown() override {
+        plugin.reset();
+        module.reset();
+        if (dpy) XCloseDisplay(dpy);
+        unsetenv("DISPLAY");
+    }
+
+    unsigned children(Window w) {
+        Window root_ret, parent_ret, *kids = nullptr;
+        unsigned n = 0;
+        XQueryTree(dpy, w, &root_ret, &parent_ret, &kids, &n);
+        if (kids) XFree(kids);
+        return n;
+    }
+    Window child_of(Window w) {
+        Window root_ret, parent_ret, *kids = nullptr;
+        unsigned n = 0;
+        Window c = 0;
+        if (XQueryTree(dpy, w, &root_ret, &parent_ret, &kids, &n) && n == 1) c = kids[0];
+        if (kids) XFree(kids);
+        return c;
+    }
+    template <class F>
+    bool eventually(F done) {
+        for (int i = 0; i < 300; ++i) {
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    // The editor's thread tells the host just after it stores a value: waits
+    // until a request came and no more follow.
+    void settled() {
+        int seen = -1;
+        for (int i = 0; i < 100; ++i) {
+            const int now = plugin->flush_requests();
+            if (now > flush_seen && now == seen) break;
+            seen = now;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_GT(plugin->flush_requests(), flush_seen);
+        flush_seen = plugin->flush_requests();
+    }
+    int flush_seen = 0;
+
+    bool embed() {
+        clap_window_t w{CLAP_WINDOW_API_X11, {nullptr}};
+        w.x11 = parent;
+        return gui->create(plugin->plugin(), CLAP_WINDOW_API_X11, false) && gui->set_parent(plugin->plugin(), &w) &&
+               gui->show(plugin->plugin());
+    }
+
+    Display* dpy = nullptr;
+    Window parent = 0;
+    std::unique_ptr<clap::Module> module;
+    std::unique_ptr<clap::Plugin> plugin;
+    const clap_plugin_gui_t* gui = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ClapEditor, EmbedsInTheParentAndGoesAway) {
+    ASSERT_TRUE(embed());
+    XSync(dpy, False);
+    EXPECT_EQ(children(parent), 1u);
+    XWindowAttributes a;
+    ASSERT_TRUE(XGetWindowAttributes(dpy, child_of(parent), &a));
+    EXPECT_EQ(a.width, 200);
+    EXPECT_EQ(a.height, 236);
+    EXPECT_EQ(a.map_state, IsViewable);
+    // A second create while one exists is refused.
+    EXPECT_FALSE(gui->create(plugin->plugin(), CLAP_WINDOW_API_X11, false));
+    // Hidden, the window goes; shown again, it comes back in the same parent.
+    EXPECT_TRUE(gui->hide(plugin->plugin()));
+    XSync(dpy, False);
+    EXPECT_EQ(children(parent), 0u);
+    EXPECT_TRUE(gui->show(plugin->plugin()));
+    XSync(dpy, False);
+    EXPECT_EQ(children(parent), 1u);
+    gui->destroy(plugin->plugin());
+    XSync(dpy, False);
+    EXPECT_EQ(children(parent), 0u);
+    // And again, as hosts do when the user reopens the editor.
+    ASSERT_TRUE(embed());
+    XSync(dpy, False);
+    EXPECT_EQ(children(parent), 1u);
+    gui->destroy(plugin->plugin());
+    // Destroying the plug-in with its editor open also leaves nothing behind.
+    ASSERT_TRUE(embed());
+    plugin.reset();
+    XSync(dpy, False);
+    EXPECT_EQ(children(parent), 0u);
+}
+
+TEST_F(ClapEditor, KnobDragReachesTheHostAsARequestAndAnEvent) {
+    ASSERT_TRUE(embed());
+    XSync(dpy, False);
+    const Window c = child_of(parent);
+    ASSERT_NE(c, 0u);
+    const double before = plugin->param_value(1);
+    const int cx = 66 + 32, cy = 126 + 32;
+    gui_test::x11_send_button(dpy, c, ButtonPress, cx, cy, 0);
+    gui_test::x11_send_motion(dpy, c, cx + 20, cy, Button1Mask);
+    gui_test::x11_send_motion(dpy, c, cx + 40, cy, Button1Mask);
+    gui_test::x11_send_button(dpy, c, ButtonRelease, cx + 40, cy, Button1Mask);
+    XFlush(dpy);
+    // Frame 59 of the knob, as the VST editor test finds it.
+    const double want = static_cast<float>((20.0 + 59 / 264.0 * 19980.0 - 20.0) / 19980.0);
+    EXPECT_TRUE(eventually([&] { return std::fabs(plugin->param_value(1) - want) < 1e-6; }))
+        << before << " -> " << plugin->param_value(1);
+    settled();
+    // The next block carries the new value to the host, once.
+    std::vector<float> in(64, 0.0f), l(64), r(64);
+    plugin->process(in.data(), l.data(), r.data(), 64);
+    auto events = plugin->out_events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().type, CLAP_EVENT_PARAM_VALUE);
+    EXPECT_EQ(events.back().param_id, 1u);
+    EXPECT_EQ(events.back().value, plugin->param_value(1));
+    for (const OutEvent& e : events) EXPECT_EQ(e.param_id, 1u);
+    plugin->clear_out_events();
+    plugin->process(in.data(), l.data(), r.data(), 64);
+    EXPECT_TRUE(plugin->out_events().empty());
+
+    // The switch, told through flush when the host is not processing.
+    plugin->stop();
+    gui_test::x11_send_button(dpy, c, ButtonPress, 10 + 11 + 20, 56 + 11 + 12, 0);
+    gui_test::x11_send_button(dpy, c, ButtonRelease, 10 + 11 + 20, 56 + 11 + 12, Button1Mask);
+    XFlush(dpy);
+    EXPECT_TRUE(eventually([&] { return plugin->param_value(0) == 0.0; }));
+    settled();
+    plugin->flush();
+    events = plugin->out_events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().param_id, 0u);
+    EXPECT_EQ(events.back().value, 0.0);
+}
