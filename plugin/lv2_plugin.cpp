@@ -61,7 +61,13 @@ void connect_port(LV2_Handle h, std::uint32_t port, void* data) {
     }
 }
 
-void activate(LV2_Handle h) { static_cast<Instance*>(h)->fx->resume(); }
+// Activating starts from silence: nothing of the signal before a deactivation
+// rings on in the filter.
+void activate(LV2_Handle h) {
+    auto* in = static_cast<Instance*>(h);
+    in->fx->reset();
+    in->fx->resume();
+}
 
 void deactivate(LV2_Handle h) { static_cast<Instance*>(h)->fx->suspend(); }
 
