@@ -9,3 +9,8 @@ void zelo_catch_stop_requests();
 bool zelo_stop_requested();
 
 bool zelo_stdout_is_terminal();
+
+// Keeps the program's pages in memory where the system allows it, so that no
+// page fault (a first touch, or a page the system took back) stalls a sound
+// cycle. Call once everything the cycles use is set up; false when refused.
+bool zelo_keep_memory_resident();

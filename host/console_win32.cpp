@@ -30,3 +30,7 @@ void zelo_catch_stop_requests() { SetConsoleCtrlHandler(&on_console_event, TRUE)
 bool zelo_stop_requested() { return g_stop; }
 
 bool zelo_stdout_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
+
+// The wave device's and the ASIO driver's threads are the system's or the
+// driver's; the working set is left to the system.
+bool zelo_keep_memory_resident() { return false; }
