@@ -9,6 +9,7 @@
 #include "core/command.h"
 #include "dsp/buffer.h"
 #include "dsp/effect.h"
+#include "dsp/filters.h"
 #include "dsp/soundpipe.h"
 #include "plugin/preset.h"
 #if ZELO_WITH_GUI
@@ -132,6 +133,9 @@ QZ_error QZ_Application::build() {
     pipe_ = QZ_object_as<QZ_Soundpipe>(o[PIPE]);
     buf_i_ = QZ_object_as<QZ_Buffer>(o[BUF_I]);
     buf_o_ = QZ_object_as<QZ_Buffer>(o[BUF_O]);
+    copy_in_ = QZ_object_as<QZ_Effect_Copy>(o[COPY_IN]);
+    lopass_ = QZ_object_as<QZ_Effect_Lopass>(o[LOPASS]);
+    copy_out_ = QZ_object_as<QZ_Effect_Copy>(o[COPY_OUT]);
 
     if (with_editor) build_widgets();
 
@@ -235,6 +239,9 @@ QZ_error QZ_Application::destroy() {
     pipe_ = nullptr;
     buf_i_ = nullptr;
     buf_o_ = nullptr;
+    copy_in_ = nullptr;
+    lopass_ = nullptr;
+    copy_out_ = nullptr;
     for (int slot : order) {
         if (objects[slot]) spcpp("%o -delete", objects[slot]);
         objects[slot] = 0;

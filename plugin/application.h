@@ -13,6 +13,8 @@
 class QZ_Soundpipe;
 class QZ_Buffer;
 class QZ_Effect;
+class QZ_Effect_Copy;
+class QZ_Effect_Lopass;
 class QZ_Win;
 class QZ_Dlg_File_Base;
 
@@ -155,6 +157,9 @@ protected:
     QZ_Soundpipe* pipe_ = nullptr;
     QZ_Buffer* buf_i_ = nullptr;
     QZ_Buffer* buf_o_ = nullptr;
+    QZ_Effect_Copy* copy_in_ = nullptr;
+    QZ_Effect_Lopass* lopass_ = nullptr;
+    QZ_Effect_Copy* copy_out_ = nullptr;
 
     bool chain_alive() const;
     // The attached window as a toolkit object (null without the widget set).
