@@ -249,8 +249,8 @@ QZ_error QZ_Application::destroy() {
     for (int i = WIDGET_SLOTS - 1; i >= 0; --i) {
         if (widgets[i])
             spcpp("%o -delete", widgets[i]);
-        else
-            std::printf("NULL WIDGET\n");
+        else if (with_editor)
+            std::printf("NULL WIDGET\n");  // a widget the editor should have had
         widgets[i] = 0;
     }
     return QZ_OK;
