@@ -120,6 +120,10 @@ public:
     QZ_error detach() override;
     QZ_error destroy() override;
 
+    // False for an instance that never shows an editor (a plug-in format whose
+    // sound and editor live in separate instances): build makes no widgets,
+    // so parameter changes touch the filter alone, without the widgets' locks.
+    bool with_editor = true;
     std::int32_t editor_width = 0;
     std::int32_t editor_height = 0;
     std::int32_t block_length = kBlockLength;

@@ -51,8 +51,11 @@ void clip_to_fixed(const float* src, std::int32_t* dst, VstInt32 n) {
 
 }  // namespace
 
+thread_local bool QZ_Main_Vst::make_without_editor = false;
+
 QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
     : AudioEffectX(audioMaster, kNumPrograms, kNumParams) {
+    with_editor = !make_without_editor;
     build();
     sizeWindow(editor_width, editor_height);
     if (usesChunks()) programsAreChunks(true);
@@ -61,7 +64,7 @@ QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
     setUniqueID(kUniqueID);
 #if ZELO_WITH_GUI
     // The editor opens no display until the host shows it.
-    setEditor(new QZ_Main_Vst_Editor(this));
+    if (with_editor) setEditor(new QZ_Main_Vst_Editor(this));
 #endif
 }
 

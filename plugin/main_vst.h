@@ -13,6 +13,9 @@ public:
     static constexpr VstInt32 kVendorVersion = 1000;
     static constexpr VstInt32 kNumPrograms = 1;
     static constexpr VstInt32 kNumParams = 2;
+    // Set by a format adapter of this module around its call of the entry:
+    // the instance made on this thread is for sound only (no editor, no widgets).
+    static thread_local bool make_without_editor;
 
     explicit QZ_Main_Vst(audioMasterCallback audioMaster);
     ~QZ_Main_Vst() override;
