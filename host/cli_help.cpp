@@ -22,9 +22,9 @@ const ModeHelp kModes[] = {
      "curve over the analogue first-order low-pass of the same cutoff.\n"
      "  --set NAME=VALUE    a parameter, VALUE 0..1 (repeatable)\n"
      "  --rate HZ           the sample rate (default 44100)\n"
-     "  --plugin PATH       measure that VST 2.4 plug-in instead of the built-in effect\n"
+     "  --plugin PATH       measure that plug-in (VST 2.4, CLAP, LV2) instead of the built-in effect\n"
      "  --plot FILE.png     draw the curve into a PNG file\n"
-     "  --preset FILE       load a preset before the settings\n"
+     "  --preset FILE       load a preset before the settings (LV2: one of its presets by name)\n"
      "  --save-preset FILE  save the parameters after the settings\n"},
     {"render", "[IN] [-o OUT] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]",
      "run a sound file (or a built-in sweep) through the effect",
@@ -41,8 +41,8 @@ const ModeHelp kModes[] = {
      "  --set NAME=VALUE    a parameter, VALUE 0..1 (repeatable)\n"
      "  --rate HZ           the sample rate of the sweep (default 44100)\n"
      "  --block N           frames per processing call, 1..65536\n"
-     "  --plugin PATH       use that VST 2.4 plug-in instead of the built-in effect\n"
-     "  --preset FILE       load a preset before the settings\n"
+     "  --plugin PATH       use that plug-in (VST 2.4, CLAP, LV2) instead of the built-in effect\n"
+     "  --preset FILE       load a preset before the settings (LV2: one of its presets by name)\n"
      "  --save-preset FILE  save the parameters after the settings\n"},
 #if ZELO_HOST_HAS_EDITOR
     {"snapshot", "FILE.png [--preset FILE] [--set NAME=VALUE]...",
@@ -110,9 +110,12 @@ void zelo_usage(std::FILE* out) {
     std::fprintf(out,
                  "  help [MODE]        this overview, or one mode in full\n"
                  "  --version          the version\n"
-                 "The effect is the one built into this program, or any VST 2.4 plug-in given\n"
-                 "by --plugin. NAME is a parameter's full name or the short name hosts show\n"
-                 "(Frequency or Frequen, any case), VALUE 0..1.\n"
+                 "The effect is the one built into this program, or the plug-in --plugin names:\n"
+                 "a VST 2.4 module (.so, .dll), a CLAP plug-in (.clap), or an LV2 plug-in by\n"
+                 "URI or bundle folder (https://zelo.audio/plugins/lowpass, ~/.lv2/zelo.lv2).\n"
+                 "NAME is a parameter's full name or the short name hosts show (Frequency or\n"
+                 "Frequen, any case); VALUE is 0..1, for an LV2 plug-in in the port's own\n"
+                 "units (frequency=5015).\n"
 #if ZELO_HOST_WINDOW_BY_DEFAULT
                  "With no mode, opens the host window.\n"
 #else

@@ -67,6 +67,13 @@ done
 grep -q "^\.TH ZELO 1 .*\"zelo $version\"" <<< "$man_page" || bad "zelo.1 lacks the version $version"
 warnings="$(zcat "$tmp/usr/share/man/man1/zelo.1.gz" | LC_ALL=C.UTF-8 MANWIDTH=80 groff -man -Tutf8 -ww -z 2>&1)"
 [ -z "$warnings" ] || bad "zelo.1: $warnings"
+# The LV2 description carries the version as LV2 counts (an even minor for a release).
+ttl="$tmp/usr/lib/lv2/zelo.lv2/zelo.ttl"
+if [ -f "$ttl" ]; then
+  IFS=. read -r major minor patch <<< "$version"
+  grep -q "lv2:minorVersion $((2 * (100 * major + minor))) ;" "$ttl" || bad "zelo.ttl: $(grep minorVersion "$ttl")"
+  grep -q "lv2:microVersion $patch ;" "$ttl" || bad "zelo.ttl: $(grep microVersion "$ttl")"
+fi
 zcat "$tmp/usr/share/doc/zelo/changelog.gz" | head -1 | grep -q "^zelo ($version) " || bad "changelog.gz is not for $version"
 
 if command -v lintian > /dev/null; then
