@@ -127,7 +127,7 @@ Options parse(const std::vector<std::string>& args, Mode mode) {
     }
     // Values run 0..1 for VST plug-ins; an LV2 plug-in's ports take their own
     // units, checked against each port's range once it is loaded.
-    if (o.ok && !plugin_is_lv2(o.plugin)) {
+    if (o.ok && !plugin_is_lv2(o.plugin) && !QZ_is_clap_file(o.plugin)) {
         for (const Setting& s : o.settings)
             if (s.value < 0.0f || s.value > 1.0f) {
                 std::fprintf(stderr, "zelo: --set wants NAME=VALUE with VALUE in 0..1, not '%s'\n", s.text.c_str());
@@ -323,7 +323,16 @@ std::unique_ptr<QZ_Hosted> instance(const Options& o) {
         if (!h) std::fprintf(stderr, "zelo: cannot use %s: %s\n", o.plugin.c_str(), error.c_str());
     } else
 #endif
-    {
+    if (QZ_is_clap_file(o.plugin)) {
+        struct stat st;
+        std::string error;
+        if (::stat(o.plugin.c_str(), &st) != 0) {
+            std::fprintf(stderr, "zelo: no plug-in file %s\n", o.plugin.c_str());
+            return nullptr;
+        }
+        h = QZ_hosted_clap(o.plugin, o.rate, o.block, &error);
+        if (!h) std::fprintf(stderr, "zelo: cannot use %s: %s\n", o.plugin.c_str(), error.c_str());
+    } else {
         h = open_vst(o);
     }
     if (!h) return nullptr;

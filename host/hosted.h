@@ -35,6 +35,11 @@ public:
     virtual void finish() = 0;
 };
 
+// A CLAP plug-in module (a file named *.clap), its first plug-in started at
+// `rate` for blocks of at most `block` frames; null with the reason in *error.
+bool QZ_is_clap_file(const std::string& path);
+std::unique_ptr<QZ_Hosted> QZ_hosted_clap(const std::string& path, float rate, int block, std::string* error);
+
 #if ZELO_HOST_HAS_LV2
 // An LV2 plug-in by URI or bundle folder, started at `rate` for blocks of at
 // most `block` frames; null with the reason in *error.
