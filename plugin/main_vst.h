@@ -4,15 +4,19 @@
 
 #include "plugin/application.h"
 #include "plugin/audioeffect.h"
+#include "zelo_version.h"
 
 class QZ_Effect_Lopass;
 
 class QZ_Main_Vst : public AudioEffectX, public QZ_Application {
 public:
     static constexpr VstInt32 kUniqueID = 0x36363335;  // the bytes "5366" in memory order
-    static constexpr VstInt32 kVendorVersion = 1000;
+    static constexpr VstInt32 kVendorVersion = ZELO_VST_VENDOR_VERSION;
     static constexpr VstInt32 kNumPrograms = 1;
     static constexpr VstInt32 kNumParams = 2;
+    // Set by a format adapter of this module around its call of the entry:
+    // the instance made on this thread is for sound only (no editor, no widgets).
+    static thread_local bool make_without_editor;
 
     explicit QZ_Main_Vst(audioMasterCallback audioMaster);
     ~QZ_Main_Vst() override;
@@ -20,6 +24,10 @@ public:
     void open() override;
     void setSampleRate(float sampleRate) override;
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+    // The accumulating call: the same output, added to what the buffers hold.
+    void processDeprecated(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+    // "zeloAccumulatingProcess": yes; anything else: don't know.
+    VstInt32 canDo(char* text) override;
     void setParameter(VstInt32 index, float value) override;
     float getParameter(VstInt32 index) override;
     VstInt32 getProgram() override { return 0; }
@@ -50,6 +58,8 @@ private:
     // The filter when the chain is in its usual steady state (see
     // processReplacing), else null.
     QZ_Effect_Lopass* steady_filter() const;
+    template <bool Add>
+    void run(float** inputs, float** outputs, VstInt32 sampleFrames);
 
     // A record's value word, as its kind uses it.
     struct Word {

@@ -8,12 +8,19 @@ PKGS=(
   clang libclang-rt-dev
   libx11-dev libxext-dev libxtst-dev libfreetype-dev libfontconfig-dev
   libasound2-dev libjack-jackd2-dev libsndfile1-dev libpng-dev
+  # LV2: the headers the plug-in builds with, lilv for hosting plug-ins, and
+  # the tools that validate, list and run the bundle in the tests.
+  lv2-dev liblilv-dev lilv-utils sordi
   xvfb xauth fonts-wine fonts-dejavu-core jackd2
   dpf-plugins-vst
   g++-mingw-w64-i686
   wine wine32:i386
   # Where the kernel runs no 32-bit programs, the Windows tests run in a 64-bit build.
   g++-mingw-w64-x86-64-posix wine64
+  # The release packages and their tests: CPack's DEB generator needs file and
+  # dpkg-shlibdeps; lintian checks the package; NSIS makes the Windows
+  # installer; zip, unzip and 7z make and read the archives; groff checks the manual page.
+  dpkg-dev file lintian groff-base nsis zip unzip p7zip-full
 )
 missing=()
 for p in "${PKGS[@]}"; do
