@@ -1,6 +1,5 @@
 #include "host/cli_render.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,10 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "host/cli_params.h"
 #include "host/cli_preset.h"
 #if ZELO_HOST_HAS_PLOT
 #include "host/cli_plot.h"
 #endif
+#include "core/atomic_file.h"
 #include "core/command.h"
 #include "host/sound_file.h"
 #include "host/vsthost/vsthost.h"
@@ -65,6 +66,11 @@ Options parse(const std::vector<std::string>& args, Mode mode) {
                 return false;
             }
             dst = args[++k];
+            if (dst.empty()) {
+                std::fprintf(stderr, "zelo: %s needs a value, not an empty one\n", a.c_str());
+                o.ok = false;
+                return false;
+            }
             return true;
         };
         std::string v;
@@ -124,6 +130,10 @@ std::unique_ptr<Module> load(const Options& o) {
             std::fprintf(stderr, "zelo: no plug-in file %s\n", o.plugin.c_str());
             return nullptr;
         }
+        if (!S_ISREG(st.st_mode)) {
+            std::fprintf(stderr, "zelo: the plug-in %s is not a regular file\n", o.plugin.c_str());
+            return nullptr;
+        }
     }
     std::unique_ptr<Module> m = o.plugin.empty() ? Module::self(&error) : Module::load(o.plugin, &error);
     if (!m)
@@ -132,52 +142,44 @@ std::unique_ptr<Module> load(const Options& o) {
     return m;
 }
 
-// The names a parameter answers to: the short one every host shows, and the
-// full one when the effect tells it (the parameter properties, or for the
-// built-in effect its own parameter record).
-struct Param_Names {
-    std::string shown, full;
-};
+}  // namespace
 
-Param_Names names_of(Plugin& p, VstInt32 i, bool builtin) {
-    Param_Names n;
-    n.shown = p.parameter_name(i).text;
-    VstParameterProperties props{};
-    if (p.dispatch(effGetParameterProperties, i, 0, &props) == 1) {
-        props.label[sizeof props.label - 1] = '\0';
-        n.full = props.label;
+std::vector<Param_Names> zelo_parameter_names(Plugin& p, bool builtin) {
+    std::vector<Param_Names> names;
+    for (VstInt32 i = 0; i < p.effect()->numParams; ++i) {
+        Param_Names n;
+        n.shown = p.parameter_name(i).text;
+        VstParameterProperties props{};
+        if (p.dispatch(effGetParameterProperties, i, 0, &props) == 1) {
+            props.label[sizeof props.label - 1] = '\0';
+            n.full = props.label;
+        }
+        if (n.full.empty() && builtin && p.effect()->object) {
+            auto* app = dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p.effect()->object));
+            if (app && i >= 0 && i < QZ_Application::kParams && app->params[i].name) n.full = app->params[i].name;
+        }
+        names.push_back(n);
     }
-    if (n.full.empty() && builtin && p.effect()->object) {
-        auto* app = dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p.effect()->object));
-        if (app && i >= 0 && i < QZ_Application::kParams && app->params[i].name) n.full = app->params[i].name;
-    }
-    return n;
+    return names;
 }
 
-// Applies NAME=VALUE settings; a name matches either name of a parameter, in any case.
+namespace {
+
+// Applies NAME=VALUE settings, each to the parameter its name means.
 bool apply(Plugin& p, const std::vector<Setting>& settings, bool builtin) {
-    const VstInt32 count = p.effect()->numParams;
-    std::vector<Param_Names> names;
-    for (VstInt32 i = 0; i < count; ++i) names.push_back(names_of(p, i, builtin));
+    const std::vector<Param_Names> names = zelo_parameter_names(p, builtin);
     for (const Setting& s : settings) {
-        bool found = false;
-        for (VstInt32 i = 0; i < count && !found; ++i) {
-            const Param_Names& n = names[static_cast<std::size_t>(i)];
-            if ((!n.shown.empty() && strcasecmp(n.shown.c_str(), s.name.c_str()) == 0) ||
-                (!n.full.empty() && strcasecmp(n.full.c_str(), s.name.c_str()) == 0)) {
-                p.set_parameter(i, s.value);
-                found = true;
-            }
-        }
-        if (!found) {
-            std::fprintf(stderr, "zelo: the effect has no parameter '%s' (it has:", s.name.c_str());
-            for (const Param_Names& n : names) {
-                std::fprintf(stderr, " %s", n.shown.c_str());
-                if (!n.full.empty() && n.full != n.shown) std::fprintf(stderr, " (%s)", n.full.c_str());
-            }
-            std::fprintf(stderr, ")\n");
+        const int i = zelo_find_parameter(names, s.name);
+        if (i < 0) {
+            if (i == kAmbiguousParameter)
+                std::fprintf(stderr, "zelo: '%s' could name more than one parameter (the effect has: %s)\n",
+                             s.name.c_str(), zelo_parameter_list(names).c_str());
+            else
+                std::fprintf(stderr, "zelo: the effect has no parameter '%s' (it has: %s)\n", s.name.c_str(),
+                             zelo_parameter_list(names).c_str());
             return false;
         }
+        p.set_parameter(i, s.value);
     }
     return true;
 }
@@ -335,6 +337,12 @@ int zelo_render_main(const std::vector<std::string>& args) {
             std::fprintf(stderr, "zelo: %s is a directory, not a sound file\n", o.input.c_str());
             return 1;
         }
+        // A pipe or a device would be read from whatever writes to it, if
+        // anything ever does: only files are sound files here.
+        if (!S_ISREG(st.st_mode)) {
+            std::fprintf(stderr, "zelo: %s is not a regular file\n", o.input.c_str());
+            return 1;
+        }
         std::string why;
         in = QZ_sound_open_read(o.input, &why);
         if (!in) {
@@ -364,8 +372,18 @@ int zelo_render_main(const std::vector<std::string>& args) {
         return 1;
     }
 
+    // The output goes to a temporary beside it and takes its place when
+    // complete: a failed or interrupted render leaves the old file (which may
+    // be the input itself) as it was.
+    QZ_Atomic_File target(o.output);
+    if (!target.ok()) {
+        std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.output.c_str(), target.error().c_str());
+        close_in();
+        return 1;
+    }
     std::string why;
-    std::unique_ptr<QZ_Sound_File> out = QZ_sound_open_write(o.output, static_cast<int>(o.rate), 2, &why);
+    std::unique_ptr<QZ_Sound_File> out =
+        QZ_sound_open_write(target.path(), o.output, static_cast<int>(o.rate), 2, &why);
     if (!out) {
         std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.output.c_str(), why.c_str());
         close_in();
@@ -404,6 +422,11 @@ int zelo_render_main(const std::vector<std::string>& args) {
             failed = true;
             break;
         }
+        if (QZ_atomic_files_cancelled()) {
+            out->error = "interrupted";
+            failed = true;
+            break;
+        }
         done += n;
         progress.update(done);
     }
@@ -413,7 +436,12 @@ int zelo_render_main(const std::vector<std::string>& args) {
     close_in();
     const bool closed = out->close();
     if (failed || !closed) {
-        std::fprintf(stderr, "zelo: writing %s failed after %lld frames\n", o.output.c_str(), done);
+        std::fprintf(stderr, "zelo: writing %s failed after %lld frames%s%s\n", o.output.c_str(), done,
+                     out->error.empty() ? "" : ": ", out->error.c_str());
+        return 1;
+    }
+    if (!target.commit()) {
+        std::fprintf(stderr, "zelo: cannot put %s in place: %s\n", o.output.c_str(), target.error().c_str());
         return 1;
     }
 

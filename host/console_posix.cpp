@@ -18,3 +18,5 @@ void zelo_catch_stop_requests() {
 bool zelo_stop_requested() { return g_stop != 0; }
 
 bool zelo_stdout_is_terminal() { return isatty(1) != 0; }
+
+void zelo_join_parent_console() {}  // a terminal's programs have it already
