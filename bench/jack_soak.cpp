@@ -8,8 +8,15 @@
 // inputs copied to two outputs, wired to the same ports) for as long, so that
 // xruns the machine and the server cause by themselves can be told apart.
 //
-//   jack_soak [seconds=60] [period=64] [--no-realtime] [--baseline]
+// With --program ZELO it runs `ZELO run --driver jack --instances 2` as a
+// separate process instead of the driver in this one, the xruns counted by
+// this program's own client, after a bare copying client for as long.
+//
+//   jack_soak [seconds=60] [period=64] [--no-realtime] [--baseline] [--program ZELO]
 #include <jack/jack.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +26,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "rts/asio_driver.h"
 #include "rts/asio_jack.h"
@@ -90,6 +98,26 @@ struct Plain {
     }
 };
 
+extern "C" char** environ;
+
+// `program run --driver jack --instances 2 --seconds N` in a process of its
+// own; the xruns counted meanwhile (from one second after its start).
+int run_program(const std::string& program, int seconds, int* status) {
+    std::vector<std::string> args = {program, "run", "--driver", "jack", "--instances", "2", "--seconds",
+                                     std::to_string(seconds + 1)};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const int x0 = g_xruns.load();
+    int st = 0;
+    waitpid(pid, &st, 0);
+    *status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return g_xruns.load() - x0;
+}
+
 int quiet_box(const char* text, const char*) {
     std::fprintf(stderr, "%s\n", text);
     return QZ_IDOK;
@@ -100,9 +128,12 @@ int quiet_box(const char* text, const char*) {
 int main(int argc, char** argv) {
     int seconds = 60, period = 64;
     bool realtime = true, baseline = false;
+    std::string program;
     int positional = 0;
     for (int k = 1; k < argc; ++k) {
-        if (std::strcmp(argv[k], "--no-realtime") == 0)
+        if (std::strcmp(argv[k], "--program") == 0 && k + 1 < argc)
+            program = argv[++k];
+        else if (std::strcmp(argv[k], "--no-realtime") == 0)
             realtime = false;
         else if (std::strcmp(argv[k], "--baseline") == 0)
             baseline = true;
@@ -140,6 +171,17 @@ int main(int argc, char** argv) {
         const int x0 = g_xruns.load();
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         idle_xruns = g_xruns.load() - x0;
+    }
+
+    if (!program.empty()) {
+        int status = -1;
+        const int xruns = run_program(program, seconds, &status);
+        std::printf("jack_soak: server %s, %d Hz, %d-frame periods, %s, %d s\n", server.name().c_str(), kRate, period,
+                    realtime ? "realtime" : "not realtime", seconds);
+        std::printf("xruns while `zelo run --driver jack --instances 2` ran: %d (exit status %d)\n", xruns, status);
+        if (idle_xruns >= 0) std::printf("xruns of a bare copying client, as long just before: %d\n", idle_xruns);
+        jack_client_close(monitor);
+        return 0;
     }
 
     QZ_Rts_Asio::classInit(&copy_block);

@@ -54,6 +54,17 @@ QZ_Win::~QZ_Win() {
 
 void QZ_Win::redraw(const QZ_Rect&) {}
 
+void QZ_Win::on_deferred(Deferred_Fn fn, void* context) {
+    std::lock_guard<std::mutex> lock(deferred_mutex_);
+    deferred_fn_ = fn;
+    deferred_context_ = context;
+}
+
+void QZ_Win::run_deferred() {
+    std::lock_guard<std::mutex> lock(deferred_mutex_);
+    if (deferred_fn_) deferred_fn_(deferred_context_);
+}
+
 void QZ_Win::present(const QZ_Rect&, const QZ_Picture&, std::int32_t, std::int32_t) {}
 
 void QZ_Win::forget(QZ_Wid* w) {

@@ -23,6 +23,22 @@ public:
     // window id; 0 while not shown, and always for windows without a screen).
     // Dialogs stay above it.
     virtual std::uintptr_t native_parent() const { return 0; }
+
+    // Work for the window's own thread (the one that handles its events): the
+    // owner installs one function; any thread may then ask for it with defer().
+    using Deferred_Fn = void (*)(void* context);
+    void on_deferred(Deferred_Fn fn, void* context);
+    // Asks the window's own thread to run the deferred function soon, without
+    // waiting for anything. False when there is no such thread to ask (not
+    // shown, nobody handles its events yet) or the caller is that thread: the
+    // caller then does the work itself.
+    virtual bool defer() { return false; }
+
+    // While a modal dialog or message box is up, whatever thread runs it, the
+    // window keeps repainting what gets uncovered (its pointer input waits).
+    // Nested calls count; the base has no screen and does nothing.
+    virtual void modal_begin() {}
+    virtual void modal_end() {}
     // Detaches every widget still attached.
     ~QZ_Win() override;
 
@@ -62,6 +78,9 @@ public:
     std::recursive_timed_mutex& paint_mutex() { return paint_mutex_; }
 
 protected:
+    // Runs the deferred function (on the window's own thread).
+    void run_deferred();
+
     // Receives one composed tile: the part `s` of the window (window
     // coordinates), found in `tile` at (s.left - sx0, s.top - sy0) with
     // sx0/sy0 the tile's window origin.
@@ -81,6 +100,25 @@ private:
     QZ_Picture back_;
     QZ_Picture scratch_;
     std::recursive_timed_mutex paint_mutex_;
+    std::mutex deferred_mutex_;  // installing against running
+    Deferred_Fn deferred_fn_ = nullptr;
+    void* deferred_context_ = nullptr;
+};
+
+// A modal dialog's span over a window (null: none).
+class QZ_Win_Modal {
+public:
+    explicit QZ_Win_Modal(QZ_Win* w) : win_(w) {
+        if (win_) win_->modal_begin();
+    }
+    ~QZ_Win_Modal() {
+        if (win_) win_->modal_end();
+    }
+    QZ_Win_Modal(const QZ_Win_Modal&) = delete;
+    QZ_Win_Modal& operator=(const QZ_Win_Modal&) = delete;
+
+private:
+    QZ_Win* win_;
 };
 
 // A window without a screen: it composes into a picture of its whole size, for

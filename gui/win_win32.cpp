@@ -19,6 +19,9 @@ std::once_flag g_class_once;
 char g_class_name[32];
 bool g_class_ok = false;
 
+// Deferred work for the window's thread.
+constexpr UINT kDeferredMessage = WM_APP + 0x51;
+
 std::int32_t lo_word(LPARAM l) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(l & 0xFFFF)); }
 std::int32_t hi_word(LPARAM l) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>((l >> 16) & 0xFFFF));
@@ -118,6 +121,17 @@ void QZ_Win_Win32::redraw(const QZ_Rect& r) {
     ReleaseDC(hwnd_, dc);
 }
 
+bool QZ_Win_Win32::defer() {
+    // Read without the paint lock, which a paint holds for long: a handle gone
+    // stale meanwhile only makes the post fail.
+    HWND w = hwnd_;
+    if (!w || GetWindowThreadProcessId(w, nullptr) == GetCurrentThreadId()) return false;
+    if (deferred_.exchange(true)) return true;
+    if (PostMessageA(w, kDeferredMessage, 0, 0)) return true;
+    deferred_ = false;
+    return false;
+}
+
 void QZ_Win_Win32::present(const QZ_Rect& s, const QZ_Picture& tile, std::int32_t tile_x, std::int32_t tile_y) {
     if (!target_ || !mem_dc_ || !tile.bitmap()) return;
     HGDIOBJ prev = SelectObject(mem_dc_, static_cast<HBITMAP>(tile.bitmap()));
@@ -139,6 +153,10 @@ LRESULT CALLBACK QZ_Win_Win32::window_proc(HWND hwnd, UINT msg, WPARAM wparam, L
             }
             return 0;
         }
+        case kDeferredMessage:
+            self->deferred_ = false;
+            self->run_deferred();
+            return 0;
         case WM_CLOSE: PostQuitMessage(0); return 0;
         case WM_NCDESTROY:
             // Destroyed with its parent (a host that drops its frame before

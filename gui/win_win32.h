@@ -11,6 +11,7 @@
 #endif
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "gui/win.h"
@@ -32,6 +33,10 @@ public:
 
     // Paints the rectangle now, from any thread.
     void redraw(const QZ_Rect& r) override;
+    // Posts a message to the window: its thread runs the deferred work from its
+    // message loop. (The system's modal dialogs keep dispatching the owner's
+    // paint messages, so nothing more is needed while one is up.)
+    bool defer() override;
 
     // "QZFRAMEx" and the module's instance handle in 8 hexadecimal digits.
     static const char* class_name();
@@ -46,6 +51,7 @@ private:
     HWND parent_ = nullptr;
     HWND hwnd_ = nullptr;
     bool tracking_ = false;    // a leave notice has been asked for
+    std::atomic<bool> deferred_{false};  // a deferral is posted and not yet run
     HDC mem_dc_ = nullptr;     // holds the back buffer's bitmap, the source of every BitBlt
     HGDIOBJ mem_old_ = nullptr;
     HDC target_ = nullptr;     // where the tiles of the paint under way go

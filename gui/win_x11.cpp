@@ -3,6 +3,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -90,10 +92,19 @@ unsigned long scale(std::uint8_t c, unsigned long mask) {
 }  // namespace
 
 QZ_Win_X11::QZ_Win_X11(std::int32_t width, std::int32_t height, const char* display)
-    : QZ_Win(width, height), display_name_(display ? display : ""), has_display_name_(display != nullptr) {}
+    : QZ_Win(width, height), display_name_(display ? display : ""), has_display_name_(display != nullptr) {
+    wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
 
 QZ_Win_X11::~QZ_Win_X11() {
+    {
+        std::lock_guard<std::mutex> lock(modal_mutex_);
+        modal_depth_ = 0;
+        modal_ = false;
+    }
+    if (modal_server_.joinable()) modal_server_.join();
     show(0);
+    if (wake_fd_ >= 0) ::close(wake_fd_);
     std::lock_guard<std::mutex> lock(x_mutex_);
     if (dpy_) {
         XCloseDisplay(dpy_);
@@ -112,6 +123,8 @@ void QZ_Win_X11::destroy_window() {
     gc_ = nullptr;
     if (window_) XDestroyWindow(dpy_, window_);
     window_ = 0;
+    shown_ = false;
+    event_thread_ = std::thread::id();
     XFlush(dpy_);
 }
 
@@ -167,6 +180,7 @@ QZ_Win_X11::XWindow QZ_Win_X11::show(XWindow parent) {
         }
         XMapWindow(dpy_, window_);
         XFlush(dpy_);
+        shown_ = true;
     }
     return parent_;
 }
@@ -200,7 +214,51 @@ void QZ_Win_X11::present(const QZ_Rect& s, const QZ_Picture& tile, std::int32_t 
     XFlush(dpy_);
 }
 
-int QZ_Win_X11::idle() {
+bool QZ_Win_X11::defer() {
+    const std::thread::id t = event_thread_.load();
+    if (!shown_.load() || t == std::thread::id() || t == std::this_thread::get_id()) return false;
+    // One wake-up for any number of requests before the work runs.
+    if (!deferred_.exchange(true)) {
+        const std::uint64_t one = 1;
+        if (::write(wake_fd_, &one, sizeof one) != sizeof one) {
+            // The counter is full, so the thread is awake already.
+        }
+    }
+    return true;
+}
+
+void QZ_Win_X11::modal_begin() {
+    std::lock_guard<std::mutex> lock(modal_mutex_);
+    if (modal_depth_++ > 0) return;
+    if (modal_server_.joinable()) modal_server_.join();  // a previous one already told to stop
+    modal_ = true;
+    try {
+        modal_server_ = std::thread([this] {
+            while (modal_.load()) {
+                if (wait_events(20)) handle_events(true);
+            }
+        });
+    } catch (...) {
+        // Without a thread the window simply waits for the dialog, as before.
+    }
+}
+
+void QZ_Win_X11::modal_end() {
+    std::thread done;
+    {
+        std::lock_guard<std::mutex> lock(modal_mutex_);
+        if (modal_depth_ == 0 || --modal_depth_ > 0) return;
+        modal_ = false;
+        done = std::move(modal_server_);
+    }
+    if (done.joinable()) done.join();
+}
+
+int QZ_Win_X11::idle() { return handle_events(false); }
+
+int QZ_Win_X11::handle_events(bool modal_server) {
+    if (!modal_server) event_thread_ = std::this_thread::get_id();
+    const bool modal = modal_.load();
     std::vector<XEvent> events;
     {
         std::lock_guard<std::mutex> lock(x_mutex_);
@@ -209,6 +267,7 @@ int QZ_Win_X11::idle() {
             XEvent e;
             XNextEvent(dpy_, &e);
             if (e.xany.window != window_) continue;
+            if (modal && e.type != Expose) continue;
             // Dragging reads absolute positions: only the last of a run of moves matters.
             if (e.type == MotionNotify && !events.empty() && events.back().type == MotionNotify)
                 events.pop_back();
@@ -239,6 +298,12 @@ int QZ_Win_X11::idle() {
             default: break;
         }
     }
+    if (wake_fd_ >= 0) {
+        std::uint64_t n = 0;
+        while (::read(wake_fd_, &n, sizeof n) == sizeof n) {
+        }
+    }
+    if (deferred_.exchange(false)) run_deferred();
     return static_cast<int>(events.size());
 }
 
@@ -256,8 +321,9 @@ bool QZ_Win_X11::wait_events(int timeout_ms) {
         if (XEventsQueued(dpy_, QueuedAlready) > 0) return true;
         fd = ConnectionNumber(dpy_);
     }
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, timeout_ms) > 0;
+    if (deferred_.load()) return true;
+    pollfd p[2] = {{fd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+    return ::poll(p, wake_fd_ >= 0 ? 2 : 1, timeout_ms) > 0;
 }
 
 bool QZ_Win_X11::resize_parent(std::int32_t width, std::int32_t height) {

@@ -3,9 +3,11 @@
 // pumps its events from its idle call; nothing is opened before the first show.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "gui/win.h"
 
@@ -31,12 +33,22 @@ public:
 
     void redraw(const QZ_Rect& r) override;
 
-    // Handles the X events that have arrived, without waiting. Safe to call at
-    // any rate, and when the window is not shown. Returns the number handled.
+    // The thread that last called idle() runs deferred work; the others wake it.
+    bool defer() override;
+    // A thread of the window's own serves expose events (and deferred work)
+    // while a dialog is up, wherever the dialog runs; pointer input is dropped
+    // meanwhile, as a modal dialog's owner ignores it.
+    void modal_begin() override;
+    void modal_end() override;
+
+    // Handles the X events that have arrived, and deferred work, without
+    // waiting. Safe to call at any rate, and when the window is not shown.
+    // Returns the number of events handled.
     int idle();
 
-    // Waits at most timeout_ms for events on the connection; true when some may
-    // be there (idle() then handles them). While not shown it only sleeps.
+    // Waits at most timeout_ms for events on the connection (or a request for
+    // deferred work); true when some may be there (idle() then handles them).
+    // While not shown it only sleeps.
     bool wait_events(int timeout_ms);
 
     // Sets the outer size of the parent window, leaving its position alone.
@@ -48,6 +60,16 @@ protected:
 
 private:
     void destroy_window();
+    int handle_events(bool modal_server);
+
+    int wake_fd_ = -1;                      // an eventfd: deferred work is waiting
+    std::atomic<bool> deferred_{false};     // asked for and not yet run
+    std::atomic<bool> shown_{false};
+    std::atomic<std::thread::id> event_thread_{};
+    std::mutex modal_mutex_;                // modal_depth_ and the server thread
+    int modal_depth_ = 0;
+    std::atomic<bool> modal_{false};
+    std::thread modal_server_;
 
     std::string display_name_;
     bool has_display_name_ = false;

@@ -3,9 +3,11 @@
 #include "host/cli_drivers.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "host/host_front.h"
 #include "rts/rts.h"
+#include "rts/wave.h"
 
 namespace {
 void no_block() {}
@@ -35,6 +37,8 @@ void list_driver(QZ_Rts* d) {
     for (QZ_Chain_Item* it = d->inputs.first(); it != d->inputs.end(); it = it->next, sep = ", ")
         std::printf("%s%s", sep, QZ_Rts::Chan::of(it)->name);
     std::printf("\n  outputs: named when a mode starts (one per channel of the mode)\n");
+    if (std::strcmp(d->name, QZ_wave_platform_name()) == 0 && *QZ_wave_platform_scheduling())
+        std::printf("  scheduling: %s\n", QZ_wave_platform_scheduling());
     d->exit();
 }
 }  // namespace

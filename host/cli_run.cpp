@@ -170,12 +170,16 @@ int zelo_run_main(const std::vector<std::string>& args) {
     for (int k = 0; k < host.instance_count(); ++k) std::printf("  %s\n", host.instance(k).text);
     std::fflush(stdout);
 
+    zelo_keep_memory_resident();
     zelo_catch_stop_requests();
     const bool terminal = zelo_stdout_is_terminal();
     const auto start = std::chrono::steady_clock::now();
     float max_l = 0, max_r = 0;
+    const char* lost = nullptr;
     while (!zelo_stop_requested()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // The driver's server or device went away: nothing more will play.
+        if ((lost = host.driver_lost()) != nullptr) break;
         const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         float l = 0, r = 0;
         host.take_peaks(&l, &r);
@@ -189,11 +193,16 @@ int zelo_run_main(const std::vector<std::string>& args) {
         if (seconds > 0 && t >= seconds) break;
     }
     if (terminal) std::printf("\n");
+    std::string lost_reason = lost ? lost : "";
     const std::uint64_t run = host.blocks_run(), skipped = host.blocks_skipped();
     const int frames = host.block_frames();
     host.shutdown();
     std::printf("ran %llu block(s) of %d frames (%llu skipped); peak L %s dBFS, R %s dBFS\n",
                 static_cast<unsigned long long>(run), frames, static_cast<unsigned long long>(skipped),
                 db_text(max_l).c_str(), db_text(max_r).c_str());
+    if (lost) {
+        std::fprintf(stderr, "zelo: %s\n", lost_reason.empty() ? "the driver stopped" : lost_reason.c_str());
+        return 1;
+    }
     return 0;
 }

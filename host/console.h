@@ -18,3 +18,8 @@ void zelo_join_parent_console();
 // The environment variable through which zelo.com hands the program the
 // event it sets on Ctrl+C (a handle number, inherited).
 constexpr const char* kStopEventVariable = "ZELO_STOP_EVENT";
+
+// Keeps the program's pages in memory where the system allows it, so that no
+// page fault (a first touch, or a page the system took back) stalls a sound
+// cycle. Call once everything the cycles use is set up; false when refused.
+bool zelo_keep_memory_resident();

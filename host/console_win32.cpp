@@ -82,3 +82,7 @@ void zelo_join_parent_console() {
     if (err) std::freopen("CONOUT$", "w", stderr);
     if (in) std::freopen("CONIN$", "r", stdin);
 }
+
+// The wave device's and the ASIO driver's threads are the system's or the
+// driver's; the working set is left to the system.
+bool zelo_keep_memory_resident() { return false; }

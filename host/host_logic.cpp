@@ -62,6 +62,22 @@ void clamp_copy(float* dst, const float* src, int n) {
     }
 }
 
+// The largest magnitude in x (NaN counts as nothing). Magnitudes order as
+// their bit patterns do, so the loop runs on integer vectors.
+float peak_of(const float* x, int n) {
+    std::uint32_t p = 0;
+    for (int i = 0; i < n; ++i) {
+        std::uint32_t b;
+        std::memcpy(&b, x + i, sizeof b);
+        b &= 0x7FFFFFFFu;
+        b = b > 0x7F800000u ? 0u : b;
+        p = b > p ? b : p;
+    }
+    float f;
+    std::memcpy(&f, &p, sizeof f);
+    return f;
+}
+
 }  // namespace
 
 const char QZ_Host::kVendor[] = "Steinberg Media Technologies";
@@ -135,6 +151,7 @@ void QZ_Host::start(const std::vector<Driver_Class>& classes, bool select_first)
             if (command(CMD_DRIVER + i) && last_result_ == QZ_OK) break;
     } else
         report(__LINE__, "WinMain", "No audio drivers found");
+    show_no_modes();
 }
 
 bool QZ_Host::command(int id) {
@@ -177,11 +194,10 @@ void QZ_Host::release_tables() {
 }
 
 QZ_error QZ_Host::select_driver(int i) {
-    bool was_enabled = false;
+    const int previous = cur_driver_, previous_mode = cur_mode_;
     if (cur_driver_ >= 0) {
         QZ_Rts* old = drivers_[cur_driver_];
         if (old->enabled) {
-            was_enabled = true;
             const QZ_error e = old->disable();
             if (e != QZ_OK) {
                 report(__LINE__, "menu_driver", e);
@@ -196,23 +212,66 @@ QZ_error QZ_Host::select_driver(int i) {
             }
             cur_mode_ = -1;
         }
-        check(menus_[MENU_AUDIO], CMD_DRIVER + cur_driver_, false);
-        for (int k = 0; k < old->modes.count; ++k) remove_at(menus_[MENU_MODE], 0);
-        for (int k = 0; k < old->inputs.count; ++k) remove_at(menus_[MENU_INPUT], 0);
-        release_tables();
-        const QZ_error e = old->exit();
+        const QZ_error e = stop_driver();
         if (e != QZ_OK) {
             report(__LINE__, "menu_driver", e);
             return e;
         }
     }
+    int inputs_before[kMaxInstances];
+    for (int k = 0; k < n_instances_; ++k) inputs_before[k] = instances_[k]->input;
+    const QZ_error e = start_driver(i, 0);
+    // The driver that played before plays on where it can, its instances on
+    // their inputs: a choice that cannot start costs the user only the message.
+    // (One that played nothing before is not tried again.)
+    if (e != QZ_OK && previous >= 0 && previous != i && previous_mode >= 0) {
+        if (cur_driver_ >= 0) {
+            if (cur_mode_ >= 0 && drivers_[cur_driver_]->free() == QZ_OK) cur_mode_ = -1;
+            if (cur_mode_ < 0) stop_driver();
+        }
+        if (cur_driver_ < 0) {
+            for (int k = 0; k < n_instances_; ++k) instances_[k]->input = inputs_before[k];
+            start_driver(previous, previous_mode);
+        }
+    }
+    return e;
+}
+
+QZ_error QZ_Host::stop_driver() {
+    QZ_Rts* old = drivers_[cur_driver_];
+    check(menus_[MENU_AUDIO], CMD_DRIVER + cur_driver_, false);
+    menus_[MENU_MODE].items.clear();
+    for (int k = 0; k < old->inputs.count; ++k) remove_at(menus_[MENU_INPUT], 0);
+    release_tables();
+    cur_driver_ = -1;
+    // No block runs without a mode (the callback holds the mutex we hold).
+    delete[] buffer_;
+    buffer_ = nullptr;
+    host_chan_.count = 0;
+    host_chan_.data = nullptr;
+    return old->exit();
+}
+
+void QZ_Host::show_no_modes() {
+    if (menus_[MENU_MODE].items.empty()) {
+        Menu_Item none;
+        none.text = "(no modes)";
+        none.greyed = true;
+        menus_[MENU_MODE].items.push_back(none);
+    }
+}
+
+QZ_error QZ_Host::start_driver(int i, int mode) {
     QZ_Rts* d = drivers_[i];
-    const QZ_error e = d->init();
+    menus_[MENU_MODE].items.clear();
+    QZ_error e = d->init();
     if (e != QZ_OK) {
         report(__LINE__, "menu_driver", e);
         // Whatever the failed start had reached is undone, so no half-filled
         // lists stay behind until the next try.
         d->exit();
+        show_no_modes();
+        for (int k = 0; k < n_instances_; ++k) set_instance_text(k);
         return e;
     }
     check(menus_[MENU_AUDIO], CMD_DRIVER + i, true);
@@ -223,6 +282,7 @@ QZ_error QZ_Host::select_driver(int i) {
         menus_[MENU_MODE].items.push_back(radio_item(modes_[n_modes_]->name, CMD_MODE + n_modes_));
         ++n_modes_;
     }
+    show_no_modes();
     const int sel_input = selected_ >= 0 ? instances_[selected_]->input : -1;
     for (QZ_Chain_Item* it = d->inputs.first(); it && it != d->inputs.end() && n_inputs_ < kMaxInputs;
          it = it->next) {
@@ -243,16 +303,13 @@ QZ_error QZ_Host::select_driver(int i) {
             ++inputs_[in.input].uses;
         set_instance_text(k);
     }
-
-    QZ_error result = QZ_OK;
-    if (n_modes_ > 0) {
-        result = select_mode(0);
-        if (result != QZ_OK && was_enabled) {
-            result = d->enable();
-            if (result != QZ_OK) report(__LINE__, "menu_driver", result);
-        }
+    if (n_modes_ == 0) {
+        char text[160];
+        std::snprintf(text, sizeof text, "The driver \"%s\" offers no modes: nothing can play through it", d->name);
+        report(__LINE__, "menu_driver", text);
+        return QZ_ERROR_AUDIO_CANNOT_OPEN;
     }
-    return result;
+    return select_mode(mode >= 0 && mode < n_modes_ ? mode : 0);
 }
 
 QZ_error QZ_Host::select_mode(int i) {
@@ -435,7 +492,8 @@ void QZ_Host::block() {
         float* out_r = buffer_ + 2 * n;
         float* mix_l = buffer_ + 3 * n;
         float* mix_r = buffer_ + 4 * n;
-        for (int i = 0; i < n; ++i) mix_l[i] = mix_r[i] = 0.0f;
+        // The first instance writes the mix itself, the others add theirs to it.
+        bool first = true;
         for (int k = 0; k < n_instances_; ++k) {
             Instance& inst = *instances_[k];
             if (!connected(inst) || !inputs_[inst.input].chan->data) continue;
@@ -447,13 +505,17 @@ void QZ_Host::block() {
                 QZ_Rts::copyBuffer(&host_chan_, src);
             }
             float* ins[1] = {in};
-            float* outs[2] = {out_l, out_r};
+            float* outs[2] = {first ? mix_l : out_l, first ? mix_r : out_r};
             inst.effect->processReplacing(inst.effect, ins, outs, n);
-            for (int i = 0; i < n; ++i) {
-                mix_l[i] += out_l[i];
-                mix_r[i] += out_r[i];
-            }
+            if (!first)
+                for (int i = 0; i < n; ++i) {
+                    mix_l[i] += out_l[i];
+                    mix_r[i] += out_r[i];
+                }
+            first = false;
         }
+        if (first)
+            for (int i = 0; i < n; ++i) mix_l[i] = mix_r[i] = 0.0f;
         if (cur_driver_ >= 0) {
             QZ_Rts* d = drivers_[cur_driver_];
             float* mixes[2] = {mix_l, mix_r};
@@ -468,13 +530,8 @@ void QZ_Host::block() {
                 }
             }
         }
-        float pl = peak_l_.load(std::memory_order_relaxed), pr = peak_r_.load(std::memory_order_relaxed);
-        for (int i = 0; i < n; ++i) {
-            pl = std::max(pl, std::fabs(mix_l[i]));
-            pr = std::max(pr, std::fabs(mix_r[i]));
-        }
-        peak_l_.store(pl, std::memory_order_relaxed);
-        peak_r_.store(pr, std::memory_order_relaxed);
+        peak_l_.store(std::max(peak_l_.load(std::memory_order_relaxed), peak_of(mix_l, n)), std::memory_order_relaxed);
+        peak_r_.store(std::max(peak_r_.load(std::memory_order_relaxed), peak_of(mix_r, n)), std::memory_order_relaxed);
         blocks_run_.fetch_add(1, std::memory_order_relaxed);
     }
     mutex_.unlock();

@@ -122,6 +122,12 @@ public:
     std::uint64_t blocks_run() const { return blocks_run_.load(std::memory_order_relaxed); }
     std::uint64_t blocks_skipped() const { return blocks_skipped_.load(std::memory_order_relaxed); }
 
+    // Why the current driver stopped for good (its server or device went
+    // away), or null while it runs or none is current.
+    const char* driver_lost() const {
+        return cur_driver_ >= 0 && drivers_[cur_driver_]->lost() ? drivers_[cur_driver_]->lostReason() : nullptr;
+    }
+
     // The highest absolute sample of the left and right mix since the last call
     // (a level meter's reading); resets them.
     void take_peaks(float* left, float* right);
@@ -141,6 +147,13 @@ public:
 private:
     // The actions; each returns its last result.
     QZ_error select_driver(int i);
+    // Starts driver i in the given mode (its first when there is no such
+    // mode; the menus and tables follow it), or reports why not.
+    QZ_error start_driver(int i, int mode);
+    // Takes the current driver's menus and tables down and lets it go.
+    QZ_error stop_driver();
+    // An empty Mode menu shows one greyed item saying so.
+    void show_no_modes();
     QZ_error select_mode(int i);
     QZ_error add_instance();
     QZ_error delete_instance();

@@ -55,7 +55,11 @@ void open_help(void*) {
         QZ_error_func("host", __LINE__, "menu_help", __DATE__, __TIME__, "The help page is not installed");
         return;
     }
-    ShellExecuteA(g_front.main, "open", g_front.help.c_str(), "", "", SW_SHOWNORMAL);
+    // Above 32: started; anything else means no program could show the page.
+    const INT_PTR r = reinterpret_cast<INT_PTR>(
+        ShellExecuteA(g_front.main, "open", g_front.help.c_str(), "", "", SW_SHOWNORMAL));
+    if (r <= 32)
+        QZ_error_func("host", __LINE__, "menu_help", __DATE__, __TIME__, "Cannot open the help page in a browser");
 }
 
 LRESULT CALLBACK main_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {

@@ -530,7 +530,7 @@ struct Help_Context {
 void open_help(void* ctx) {
     const std::string& page = static_cast<Help_Context*>(ctx)->page;
     if (page.empty()) {
-        QZ_error_func("host", __LINE__, "menu_help", __DATE__, __TIME__, "The help page is not installed");
+        report(__LINE__, "menu_help", "The help page is not installed");
         return;
     }
     const std::string url = "file://" + page;
@@ -539,7 +539,7 @@ void open_help(void* ctx) {
     char* argv[] = {const_cast<char*>(opener), const_cast<char*>(url.c_str()), nullptr};
     pid_t pid = 0;
     if (posix_spawnp(&pid, opener, nullptr, nullptr, argv, environ) != 0) {
-        QZ_error_func("host", __LINE__, "menu_help", __DATE__, __TIME__, "Cannot start xdg-open to show the help page");
+        report(__LINE__, "menu_help", "Cannot start a program to show the help page (xdg-open, or ZELO_HELP_OPENER)");
         return;
     }
     // Reaped at once when it has finished; a browser left running is not waited for.

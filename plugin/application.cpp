@@ -204,16 +204,29 @@ QZ_error QZ_Application::attach(QZ_Win* win) {
     window = win;
 #if ZELO_WITH_GUI
     if (dialog) dialog->setOwner(win);
+    if (win) win->on_deferred(&QZ_Application::deferred_show, this);
 #endif
     const QZ_handle wh = QZ_handle_of(window_object());
     for (int i = 0; i < WIDGET_SLOTS; ++i)
         if (widgets[i]) spcpp("QZ_Wid %o -win %o", widgets[i], wh);
+    shown_on_.store(win, std::memory_order_release);
+    // A change whose deferral found no thread to run it (the window was
+    // changing hands) shows now.
+    show_unshown();
     return QZ_OK;
 }
 
 QZ_error QZ_Application::detach() {
+    QZ_Win* was = shown_on_.exchange(nullptr, std::memory_order_acq_rel);
+#if ZELO_WITH_GUI
+    if (was) was->on_deferred(nullptr, nullptr);
+#else
+    (void)was;
+#endif
     for (int i = 0; i < WIDGET_SLOTS; ++i)
         if (widgets[i]) spcpp("QZ_Wid %o -win 0", widgets[i]);
+    // Values stored meanwhile reach the widgets, which keep them for the next attach.
+    show_unshown();
     return QZ_OK;
 }
 
@@ -247,11 +260,32 @@ bool QZ_Application::chain_alive() const {
 
 void QZ_Application::apply_state(const Param& p) {
     const int v = p.load_int() != 0 ? 1 : 0;
+    if (objects[LOPASS]) spcpp("QZ_Effect %o -on %i", objects[LOPASS], v);
+    show_params(1u << 0);
+}
+
+void QZ_Application::show_state() {
+    const int v = params[0].load_int() != 0 ? 1 : 0;
     if (widgets[W_ON_BUTTON]) spcpp("QZ_Wid_Butt %o -val %i", widgets[W_ON_BUTTON], v);
     for (int slot : {int(W_CUTOFF_CAPTION), int(W_KNOB), int(W_VALUE_TEXT)})
         if (widgets[slot]) spcpp("QZ_Wid %o -enabled %i", widgets[slot], v);
-    if (objects[LOPASS]) spcpp("QZ_Effect %o -on %i", objects[LOPASS], v);
 }
+
+void QZ_Application::show_params(unsigned which) {
+    unshown_.fetch_or(which, std::memory_order_acq_rel);
+#if ZELO_WITH_GUI
+    if (QZ_Win* w = shown_on_.load(std::memory_order_acquire); w && w->defer()) return;
+#endif
+    show_unshown();
+}
+
+void QZ_Application::show_unshown() {
+    const unsigned bits = unshown_.exchange(0, std::memory_order_acq_rel);
+    if (bits & 1u) show_state();
+    if (bits & 2u) show_frequency();
+}
+
+void QZ_Application::deferred_show(void* self) { static_cast<QZ_Application*>(self)->show_unshown(); }
 
 float QZ_Application::cutoff_of(float v) {
     const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
@@ -268,9 +302,13 @@ float QZ_Application::knob_of(float f) {
 }
 
 void QZ_Application::apply_frequency(const Param& p) {
-    const float v = p.load_float();
+    if (objects[LOPASS]) spcpp("%o -f %f", objects[LOPASS], static_cast<double>(cutoff_of(p.load_float())));
+    show_params(1u << 1);
+}
+
+void QZ_Application::show_frequency() {
+    const float v = params[1].load_float();
     const float f = cutoff_of(v);
-    if (objects[LOPASS]) spcpp("%o -f %f", objects[LOPASS], static_cast<double>(f));
     if (widgets[W_KNOB]) spcpp("QZ_Wid_Knob %o -val %f", widgets[W_KNOB], static_cast<double>(v));
     // Formatted here and copied by the widget, so two threads setting the
     // cutoff never share a buffer.
@@ -303,14 +341,31 @@ void QZ_Application::show_button(int slot, bool pressed) {
 #endif
 }
 
+namespace {
+// While a dialog or a box is up the panel keeps painting.
+struct Modal_Span {
+#if ZELO_WITH_GUI
+    explicit Modal_Span(QZ_Win* w) : span(w) {}
+    QZ_Win_Modal span;
+#else
+    explicit Modal_Span(QZ_Win*) {}
+#endif
+};
+}  // namespace
+
 void QZ_Application::show_error(const char* message) {
+    Modal_Span modal(window);
     QZ_message_box(message, "Error");
     if (message_window) message_window(message, "Error", message_above);
 }
 
 void QZ_Application::savePreset() {
     show_button(W_SAVE_BUTTON, true);
-    const char* path = dialog ? dialog->save() : nullptr;
+    const char* path = nullptr;
+    if (dialog) {
+        Modal_Span modal(window);
+        path = dialog->save();
+    }
     if (path) {
         if (const char* message = QZ_preset_save(path, current_preset())) show_error(message);
     }
@@ -319,7 +374,11 @@ void QZ_Application::savePreset() {
 
 void QZ_Application::loadPreset() {
     show_button(W_LOAD_BUTTON, true);
-    const char* path = dialog ? dialog->open() : nullptr;
+    const char* path = nullptr;
+    if (dialog) {
+        Modal_Span modal(window);
+        path = dialog->open();
+    }
     if (path) {
         QZ_Preset values;
         if (const char* message = QZ_preset_load(path, &values)) {

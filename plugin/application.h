@@ -2,6 +2,7 @@
 // slots and the parameter records, all made by commands of the toolkit.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -156,8 +157,18 @@ protected:
     QZ_Object* window_object() const;
 
     // The two bindings: State switches the filter, Frequency sets its cutoff.
+    // Each sets the engine at once, on the caller's thread, and leaves the
+    // widgets to show_params().
     void apply_state(const Param& p);
     void apply_frequency(const Param& p);
+
+    // The widgets follow the records of the bits in `which` (1 << index): at
+    // once when no window is shown or the caller is the window's own thread,
+    // otherwise on that thread, which is asked and not waited for. A host
+    // thread setting a parameter never draws.
+    void show_params(unsigned which);
+    // The widgets take every record not shown yet (the window's thread).
+    void show_unshown();
 
 private:
     void build_widgets();
@@ -167,7 +178,13 @@ private:
     // A preset action's failure: the message box, captioned "Error".
     void show_error(const char* message);
 
+    void show_state();
+    void show_frequency();
+    static void deferred_show(void* self);
+
     Port ports_[kParams] = {Port(params[0]), Port(params[1]), Port(params[2]), Port(params[3])};
+    std::atomic<unsigned> unshown_{0};        // records whose widgets lag behind
+    std::atomic<QZ_Win*> shown_on_{nullptr};  // the window while attached
 };
 
 // The product strings, shared with the preset header.

@@ -5,6 +5,8 @@
 #include "plugin/application.h"
 #include "plugin/audioeffect.h"
 
+class QZ_Effect_Lopass;
+
 class QZ_Main_Vst : public AudioEffectX, public QZ_Application {
 public:
     static constexpr VstInt32 kUniqueID = 0x36363335;  // the bytes "5366" in memory order
@@ -45,6 +47,10 @@ public:
     bool displayFor(VstInt32 index, float x, char* text, std::size_t cap);
 
 private:
+    // The filter when the chain is in its usual steady state (see
+    // processReplacing), else null.
+    QZ_Effect_Lopass* steady_filter() const;
+
     // A record's value word, as its kind uses it.
     struct Word {
         std::int32_t i = 0;

@@ -1,5 +1,6 @@
 #include "rts/asio_driver.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "rts/asio_list.h"
@@ -51,10 +52,15 @@ std::uint32_t QZ_Rts_Asio::resetRequests() { return g_resets.load(); }
 
 QZ_error QZ_Rts_Asio::init() {
     static const char kProc[] = "QZ_Rts_Asio::init";
+    clearLost();
     loadAsioDriver(name);  // without a driver, ASIOInit fails below
     ASIODriverInfo info{};
     if (ASIOInit(&info) != ASE_OK) {
-        QZ_ASIO_REPORT(kProc, "ASIOInit");
+        // The driver's own words say what failed (no server running, ...).
+        info.errorMessage[sizeof info.errorMessage - 1] = 0;
+        char text[160];
+        std::snprintf(text, sizeof text, "ASIOInit: %s", info.errorMessage[0] ? info.errorMessage : "no driver");
+        QZ_ASIO_REPORT(kProc, text);
         return QZ_ERROR_AUDIO;
     }
     if (ASIOGetChannels(&inputCount, &outputCount) != ASE_OK) {
@@ -205,7 +211,16 @@ std::int32_t QZ_Rts_Asio::asioMessage(std::int32_t selector, std::int32_t value,
                 default: return 0;
             }
         case kAsioEngineVersion: return 2;
-        case kAsioResetRequest: g_resets.fetch_add(1); return 1;
+        case kAsioResetRequest:
+            // Until the host sets the driver up anew nothing plays: the driver
+            // counts as lost, with the driver's own words for why.
+            g_resets.fetch_add(1);
+            if (QZ_Rts_Asio* a = g_active.load()) {
+                char text[124];
+                QZ_asio_error_message(text);
+                a->setLost(text[0] ? text : "The ASIO driver asked to be set up again");
+            }
+            return 1;
         case kAsioBufferSizeChange: return 0;
         case kAsioResyncRequest:
         case kAsioLatenciesChanged:

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,29 @@ std::uint64_t now_ns() {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return static_cast<std::uint64_t>(t.tv_sec) * 1000000000u + static_cast<std::uint64_t>(t.tv_nsec);
+}
+
+// libjack writes its own lines to standard error ("Cannot connect to server
+// socket ...") before the driver can say in one line what failed. Its words go
+// through here instead: dropped, or with ZELO_JACK_VERBOSE set, passed on
+// marked as JACK's.
+bool jack_verbose() {
+    static const bool verbose = [] {
+        const char* v = std::getenv("ZELO_JACK_VERBOSE");
+        return v && *v && std::strcmp(v, "0") != 0;
+    }();
+    return verbose;
+}
+void jack_said(const char* text) {
+    if (jack_verbose()) std::fprintf(stderr, "zelo: JACK: %s\n", text ? text : "");
+}
+void quiet_jack() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        jack_verbose();
+        jack_set_error_function(&jack_said);
+        jack_set_info_function(&jack_said);
+    });
 }
 
 using Message_Fn = std::int32_t (*)(std::int32_t, std::int32_t, void*, double*);
@@ -56,6 +80,7 @@ public:
 
     ASIOBool init(void*) override {
         if (client_) return ASIOTrue;
+        quiet_jack();
         jack_status_t status{};
         // JACK names a client's socket after the client alone, so clients of
         // one name on different servers disturb each other: ZELO_JACK_CLIENT
@@ -63,8 +88,13 @@ public:
         const char* client = std::getenv("ZELO_JACK_CLIENT");
         client_ = jack_client_open(client && *client ? client : "zelo", JackNoStartServer, &status);
         if (!client_) {
-            std::snprintf(error_, sizeof error_, "Cannot connect to the JACK server (status 0x%x)",
-                          static_cast<unsigned>(status));
+            const char* server = std::getenv("JACK_DEFAULT_SERVER");
+            if (!server || !*server) server = "default";
+            if (status & JackServerFailed)
+                std::snprintf(error_, sizeof error_, "No JACK server \"%s\" is running", server);
+            else
+                std::snprintf(error_, sizeof error_, "The JACK server \"%s\" refused the client (status 0x%x)",
+                              server, static_cast<unsigned>(status));
             return ASIOFalse;
         }
         rate_.store(jack_get_sample_rate(client_));

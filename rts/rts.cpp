@@ -115,6 +115,12 @@ QZ_Rts::~QZ_Rts() {
 
 void QZ_Rts::setName(const char* n) { copy_name(name, n); }
 
+void QZ_Rts::setLost(const char* why) {
+    if (lost()) return;  // the first reason is the one that counts
+    std::snprintf(lost_reason_, sizeof lost_reason_, "%s", why ? why : "");
+    lost_.store(true, std::memory_order_release);
+}
+
 QZ_error QZ_Rts::init() { return QZ_OK; }
 
 QZ_error QZ_Rts::exit() {

@@ -100,6 +100,12 @@ public:
 
     void setName(const char* name);
 
+    // Set by a driver, from any thread, once its device or server has gone for
+    // good and no more blocks will come; the reason stays readable until the
+    // driver's next init.
+    bool lost() const { return lost_.load(std::memory_order_acquire); }
+    const char* lostReason() const { return lost() ? lost_reason_ : ""; }
+
     // Converts one block from src into dst (see rts/convert.cpp). QZ_OK, or null
     // when nothing was converted; then a writable dst holds silence.
     static QZ_error copyBuffer(Chan* dst, Chan* src);
@@ -114,6 +120,14 @@ public:
 
     // Driver objects are found from their items in QZ_Rts_instances (data = driver).
     static QZ_Rts* instanceAt(int n);
+
+protected:
+    void setLost(const char* why);
+    void clearLost() { lost_.store(false, std::memory_order_release); }
+
+private:
+    std::atomic<bool> lost_{false};
+    char lost_reason_[128] = {};
 };
 
 // Every driver object of every class, in the order their classes created them.

@@ -113,3 +113,6 @@ public:
 // The platform's device and the name of the driver instance on it (backend file).
 QZ_Wave_Device* QZ_wave_platform_device();
 const char* QZ_wave_platform_name();
+// What scheduling the device's own thread gets (or got, once started), in a
+// few words for people; empty where the system runs the device's thread.
+const char* QZ_wave_platform_scheduling();

@@ -4,9 +4,14 @@
 // output both run on that one thread, and playback is pumped only while
 // recording runs (the wave-device driver is driven by its input).
 #include <alsa/asoundlib.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -15,6 +20,58 @@
 
 #include "rts/wave.h"
 #include "rts/wave_alsa.h"
+
+namespace {
+
+// What the device thread got when it asked for real-time scheduling: 0 not
+// asked yet, > 0 the SCHED_FIFO priority, < 0 the error that refused it.
+std::atomic<int> g_schedule{0};
+constexpr int kUntimed = -1000000;  // not asked: the device keeps no time
+
+// The device thread asks for SCHED_FIFO where the system grants it (a priority
+// below JACK's usual 70-80, within RLIMIT_RTPRIO) and runs on without it where
+// not. A probe (keep = false) asks on a thread of its own that ends at once.
+int ask_realtime(bool keep) {
+    const int top = sched_get_priority_max(SCHED_FIFO);
+    int prio = top > 60 ? 60 : top;
+    rlimit lim{};
+    if (getrlimit(RLIMIT_RTPRIO, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY && geteuid() != 0 &&
+        static_cast<rlim_t>(prio) > lim.rlim_cur)
+        prio = static_cast<int>(lim.rlim_cur);
+    int result = -EPERM;
+    if (prio > 0) {
+        sched_param p{};
+        p.sched_priority = prio;
+        const int e = pthread_setschedparam(pthread_self(), SCHED_FIFO, &p);
+        result = e == 0 ? prio : -e;
+    }
+    if (keep) g_schedule.store(result);
+    return result;
+}
+
+}  // namespace
+
+const char* QZ_wave_platform_scheduling() {
+    static thread_local char text[128];
+    int got = g_schedule.load();
+    const char* when = "the device thread got";
+    if (got == 0) {
+        // Not started yet: a thread of the same kind asks and ends.
+        try {
+            std::thread([&got] { got = ask_realtime(false); }).join();
+        } catch (...) {
+            got = -EAGAIN;
+        }
+        when = "the device thread will get";
+    }
+    if (got == kUntimed)
+        std::snprintf(text, sizeof text, "%s normal scheduling (the device keeps no time of its own)", when);
+    else if (got > 0)
+        std::snprintf(text, sizeof text, "%s real-time scheduling (SCHED_FIFO, priority %d)", when, got);
+    else
+        std::snprintf(text, sizeof text, "%s normal scheduling (real-time refused: %s)", when, std::strerror(-got));
+    return text;
+}
 
 namespace {
 
@@ -249,6 +306,12 @@ private:
     }
 
     void run(Stream* s, QZ_Wave_Handle h) {
+        // ALSA's null device keeps no time: its reads never wait, and a thread
+        // spinning on them at real-time priority would starve the machine.
+        if (snd_pcm_type(s->pcm) == SND_PCM_TYPE_NULL)
+            g_schedule.store(kUntimed);
+        else
+            ask_realtime(true);
         while (running_.load(std::memory_order_relaxed)) {
             QZ_Wave_Header* hdr = s->queue.front();
             if (!hdr) {

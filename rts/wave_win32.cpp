@@ -123,3 +123,5 @@ QZ_Wave_Device* QZ_wave_platform_device() {
 }
 
 const char* QZ_wave_platform_name() { return "Windows"; }
+
+const char* QZ_wave_platform_scheduling() { return ""; }

@@ -157,3 +157,62 @@ TEST(HostJack, TwoInstancesOnTwoInputsAreMixed) {
         EXPECT_GT(energy, 10.0) << "output " << out + 1 << " is silent";
     }
 }
+
+namespace {
+// Waits up to `ms` for the child to end by itself; its exit status, or -1.
+int wait_exit(Child& c, int ms) {
+    for (int t = 0; t < ms; t += 20) {
+        int st = 0;
+        c.read_some();
+        if (::waitpid(c.pid, &st, WNOHANG) == c.pid) {
+            c.pid = -1;
+            c.read_some();
+            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+}
+}  // namespace
+
+// The server killed under `zelo run`: the run ends as soon as the driver hears
+// of it, says why, and fails.
+TEST(HostJack, RunEndsWhenItsServerGoes) {
+    Jack_Server server;
+    const std::string why = server.start(kRate, 64, false, "zelo-test-run-gone");
+    if (!why.empty()) GTEST_SKIP() << why;
+    Child run = spawn(":0", {"run", "--driver", "jack", "--seconds", "20"});
+    ASSERT_GT(run.pid, 0);
+    ASSERT_TRUE(wait_for([&] {
+        run.read_some();
+        return run.text.find("instance(s):") != std::string::npos;
+    })) << run.text;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const auto killed = std::chrono::steady_clock::now();
+    server.stop(SIGKILL);
+    const int status = wait_exit(run, 10000);
+    const double after = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
+    if (status < 0) run.stop();
+    EXPECT_EQ(status, 1) << run.text;
+    EXPECT_LT(after, 5.0) << run.text;
+    EXPECT_NE(run.text.find("zelo: The JACK server stopped"), std::string::npos) << run.text;
+    EXPECT_NE(run.text.find("ran "), std::string::npos) << run.text;  // the summary still comes
+}
+
+// Without a server, listing drivers says so in our own words, with none of
+// libjack's lines on standard error.
+TEST(HostJack, NoServerGivesOneLineOfOurOwn) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"drivers"}, std::vector<std::string>{"run", "--list"},
+          std::vector<std::string>{"run", "--driver", "jack", "--seconds", "1"}}) {
+        Child c = spawn(":0", args, {{"JACK_DEFAULT_SERVER", "zelo-none"}});
+        ASSERT_GT(c.pid, 0);
+        EXPECT_GE(wait_exit(c, 20000), 0) << args[0];
+        for (const char* chatter :
+             {"Cannot connect to server socket", "jack server is not running", "JackShmReadWritePtr",
+              "Cannot connect to server request channel"})
+            EXPECT_EQ(c.text.find(chatter), std::string::npos) << args[0] << ": " << c.text;
+        if (args[0] == "drivers")
+            EXPECT_NE(c.text.find("No JACK server \"zelo-none\" is running"), std::string::npos) << c.text;
+    }
+}

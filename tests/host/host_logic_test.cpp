@@ -222,14 +222,20 @@ TEST_F(Fixture, DriverAndModeChanges) {
     EXPECT_EQ(b->mode_calls, 1);
     EXPECT_EQ(h.block_frames(), 64);
 
-    // A driver that fails to start is reported; the menus hold nothing of the old
-    // one, and instances added meanwhile are unconnected (no stale input records).
+    // A driver that fails to start is reported, and the one before plays on
+    // with its own menus; instances added meanwhile find its inputs taken.
     a->fail_init = true;
     ASSERT_TRUE(h.command(QZ_Host::CMD_DRIVER + 0));
     EXPECT_EQ(g_reports, (V{"menu_driver: Cannot open audio device"}));
-    EXPECT_TRUE(texts(QZ_Host::MENU_MODE).empty());
-    EXPECT_TRUE(texts(QZ_Host::MENU_INPUT).empty());
+    EXPECT_EQ(h.current_driver(), 1);
+    EXPECT_EQ(h.current_mode(), 0);
+    EXPECT_EQ(texts(QZ_Host::MENU_MODE), (V{" 96.0 kHz, 24 bit, stereo"}));
+    EXPECT_EQ(texts(QZ_Host::MENU_INPUT), (V{"In 1"}));
+    EXPECT_FALSE(item(QZ_Host::MENU_AUDIO, 0x1000).checked);
+    EXPECT_TRUE(item(QZ_Host::MENU_AUDIO, 0x1001).checked);
+    EXPECT_EQ(b->mode_calls, 2);
     ASSERT_TRUE(h.command(QZ_Host::CMD_ADD));
+    EXPECT_STREQ(h.instance(0).text, "1. In 1");
     EXPECT_STREQ(h.instance(3).text, "4. Unconnected");
     a->fail_init = false;
     ASSERT_TRUE(h.command(QZ_Host::CMD_DRIVER + 0));
@@ -241,6 +247,59 @@ TEST_F(Fixture, DriverAndModeChanges) {
     EXPECT_EQ(g_reports.back(), "menu_mode: Audio operating error");
     EXPECT_FALSE(item(QZ_Host::MENU_MODE, 0x2001).checked);
     EXPECT_FALSE(item(QZ_Host::MENU_MODE, 0x2000).checked);
+}
+
+// A driver that starts but offers nothing to play (ALSA without a sound card)
+// is reported, and the driver before it comes back in its mode with its
+// instances on their inputs. With nothing to come back to, the Mode menu says
+// that there are no modes instead of showing an empty strip.
+TEST_F(Fixture, ADriverWithoutModesIsReportedAndThePreviousOnePlaysOn) {
+    Sim_Driver* a = Sim_Class::add("Server", 2, {{48000, 32, 256, 2}, {44100, 32, 441, 2}});
+    Sim_Driver* b = Sim_Class::add("Card", 2, {});
+    Sim_Driver* c = Sim_Class::add("Busy", 1, {{48000, 16, 64, 2}});
+    QZ_Host& h = start();
+    ASSERT_TRUE(h.command(QZ_Host::CMD_ADD));
+    ASSERT_TRUE(h.command(QZ_Host::CMD_INPUT + 1));  // instance 1 on In 2
+    ASSERT_TRUE(h.command(QZ_Host::CMD_MODE + 1));
+    ASSERT_TRUE(g_reports.empty());
+
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DRIVER + 1));
+    EXPECT_EQ(g_reports, (V{"menu_driver: The driver \"Card\" offers no modes: nothing can play through it"}));
+    EXPECT_EQ(b->exit_calls, 1);
+    EXPECT_EQ(h.current_driver(), 0);
+    EXPECT_EQ(h.current_mode(), 1);
+    EXPECT_EQ(h.block_frames(), 441);
+    EXPECT_TRUE(item(QZ_Host::MENU_AUDIO, 0x1000).checked);
+    EXPECT_FALSE(item(QZ_Host::MENU_AUDIO, 0x1001).checked);
+    EXPECT_EQ(texts(QZ_Host::MENU_MODE).size(), 2u);
+    EXPECT_TRUE(item(QZ_Host::MENU_MODE, 0x2001).checked);
+    EXPECT_STREQ(h.instance(0).text, "1. In 1");
+    EXPECT_STREQ(h.instance(1).text, "2. In 2");
+    EXPECT_TRUE(item(QZ_Host::MENU_INPUT, 0x6001).checked);
+
+    // A mode that cannot start counts the same.
+    g_reports.clear();
+    c->fail_mode = true;
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DRIVER + 2));
+    EXPECT_EQ(g_reports, (V{"menu_mode: Audio operating error"}));
+    EXPECT_EQ(h.current_driver(), 0);
+    EXPECT_EQ(h.current_mode(), 1);
+
+    // Nothing to come back to: no driver plays, the Mode menu holds one greyed
+    // item, and the instances are unconnected.
+    g_reports.clear();
+    a->fail_init = true;
+    ASSERT_TRUE(h.command(QZ_Host::CMD_DRIVER + 1));
+    EXPECT_EQ(g_reports.size(), 2u);
+    EXPECT_EQ(g_reports.back(), "menu_driver: Cannot open audio device");
+    EXPECT_EQ(h.current_driver(), -1);
+    EXPECT_EQ(h.current_mode(), -1);
+    ASSERT_EQ(texts(QZ_Host::MENU_MODE), (V{"(no modes)"}));
+    EXPECT_TRUE(h.menu(QZ_Host::MENU_MODE).items[0].greyed);
+    EXPECT_EQ(h.menu(QZ_Host::MENU_MODE).items[0].id, 0);
+    EXPECT_STREQ(h.instance(0).text, "1. Unconnected");
+    h.block();
+    EXPECT_EQ(h.blocks_run(), 0u);
 }
 
 TEST_F(Fixture, BlockCallbackMix) {
@@ -286,6 +345,14 @@ TEST_F(Fixture, BlockCallbackMix) {
     a->in_store[0][1] = std::nanf("");
     a->pump(Sim_Class::callback(), {0});
     EXPECT_EQ(a->out_store[0][1], -1.0f);
+    // The level meter reads the mix before its clamping, and starts again once read.
+    float l = 0, r = 0;
+    h.take_peaks(&l, &r);
+    EXPECT_EQ(l, static_cast<float>(g0));
+    EXPECT_FLOAT_EQ(r, 2.0f * g0);
+    h.take_peaks(&l, &r);
+    EXPECT_EQ(l, 0.0f);
+    EXPECT_EQ(r, 0.0f);
 }
 
 TEST_F(Fixture, ThirtyTwoInstancesSum) {

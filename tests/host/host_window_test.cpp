@@ -134,6 +134,61 @@ TEST(HostWindow, MenusByMouseAndKeyboard) {
     XCloseDisplay(d);
 }
 
+// Failures of menu actions reach the user in the toolkit's box and on standard
+// error: ALSA without any sound device (a configuration with no devices), and
+// Help without a program to show the page.
+TEST(HostWindow, ADriverWithNothingToPlayAndHelpWithoutABrowserShowBoxes) {
+    auto& xvfb = gui_test::Xvfb_Server::get();
+    if (!xvfb.running()) GTEST_SKIP() << "no Xvfb";
+    Display* d = XOpenDisplay(xvfb.name().c_str());
+    ASSERT_NE(d, nullptr);
+    int ev = 0, err = 0, maj = 0, min = 0;
+    if (!XTestQueryExtension(d, &ev, &err, &maj, &min)) GTEST_SKIP() << "no XTest extension";
+    const std::string no_devices = testing::TempDir() + "/zelo-no-alsa-devices.conf";
+    std::FILE* f = std::fopen(no_devices.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+
+    Child host = spawn(xvfb.name(), {"host"},
+                       {{"ALSA_CONFIG_PATH", no_devices}, {"ZELO_HELP_OPENER", "/nonexistent/zelo-opener"}});
+    ASSERT_GT(host.pid, 0);
+    std::vector<Window> mains;
+    ASSERT_TRUE(wait_for([&] {
+        mains = mapped_named(d, "1-st order low-pass");
+        host.read_some();
+        return !mains.empty();
+    })) << host.text;
+    const XWindowAttributes wa = attrs(d, mains[0]);
+    XTestFakeMotionEvent(d, -1, wa.x + wa.width / 2, wa.y + wa.height / 2, CurrentTime);
+    const auto box_then_close = [&](const char* what) {
+        std::vector<Window> boxes;
+        EXPECT_TRUE(wait_for([&] { return !(boxes = mapped_named(d, "ERROR")).empty(); })) << what << host.text;
+        if (boxes.empty()) return;
+        XTestFakeMotionEvent(d, -1, attrs(d, boxes[0]).x + 10, attrs(d, boxes[0]).y + 10, CurrentTime);
+        key(d, XK_Return);
+        EXPECT_TRUE(wait_for([&] { return mapped_named(d, "ERROR").empty(); })) << what;
+        XTestFakeMotionEvent(d, -1, wa.x + wa.width / 2, wa.y + wa.height / 2, CurrentTime);
+    };
+
+    // Audio > ALSA, the second driver.
+    key(d, XK_a, true);
+    ASSERT_TRUE(wait_for([&] { return !mapped_named(d, "zelo menu").empty(); }));
+    key(d, XK_Down);
+    key(d, XK_Return);
+    box_then_close("ALSA");
+    host.read_some();
+    EXPECT_NE(host.text.find("The driver \"ALSA\" offers no modes"), std::string::npos) << host.text;
+
+    key(d, XK_h, true);
+    box_then_close("Help");
+    host.read_some();
+    EXPECT_NE(host.text.find("Proc: menu_help"), std::string::npos) << host.text;
+    EXPECT_FALSE(mapped_named(d, "1-st order low-pass").empty());
+    EXPECT_EQ(host.stop(), 0) << host.text;
+    std::remove(no_devices.c_str());
+    XCloseDisplay(d);
+}
+
 TEST(HostWindow, NoDisplayIsAnErrorNotACrash) {
     Child host = spawn(":9987", {"host"});
     int st = 0;

@@ -17,6 +17,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace host_test {
@@ -53,7 +54,8 @@ struct Child {
     }
 };
 
-inline Child spawn(const std::string& display, const std::vector<std::string>& args) {
+inline Child spawn(const std::string& display, const std::vector<std::string>& args,
+                   const std::vector<std::pair<std::string, std::string>>& env = {}) {
     int fds[2];
     Child c;
     if (::pipe(fds) != 0) return c;
@@ -67,6 +69,7 @@ inline Child spawn(const std::string& display, const std::vector<std::string>& a
         // No JACK server answers to this name, unless a test started its own.
         ::setenv("JACK_DEFAULT_SERVER", ::getenv("JACK_DEFAULT_SERVER") ? ::getenv("JACK_DEFAULT_SERVER") : "zelo-none", 1);
         ::setenv("JACK_NO_START_SERVER", "1", 1);
+        for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv{const_cast<char*>(ZELO_EXE)};
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);

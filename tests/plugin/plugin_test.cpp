@@ -652,3 +652,21 @@ TEST(TestHost, DrivesTheEffectLikeAHost) {
     EXPECT_EQ(p->close(), 0);  // nothing left to close
     EXPECT_EQ(p->dispatch(effGetVstVersion), 0);
 }
+
+// Hosts may hand one buffer as input and first output; the filter reads each
+// sample before it writes it, whatever the block size.
+TEST(PluginProcess, InPlaceBlocksGiveTheSameSamples) {
+    const std::vector<float> in = sweep(3000, 44100);
+    for (VstInt32 block : {1, 64, 700}) {
+        auto a = started();
+        auto b = started();
+        std::vector<float> l(in.size()), r(in.size()), inplace = in, r2(in.size());
+        for (std::size_t k = 0; k < in.size(); k += static_cast<std::size_t>(block)) {
+            const VstInt32 n = std::min<VstInt32>(block, static_cast<VstInt32>(in.size() - k));
+            a->process(in.data() + k, l.data() + k, r.data() + k, n);
+            b->process(inplace.data() + k, inplace.data() + k, r2.data() + k, n);
+        }
+        EXPECT_EQ(std::memcmp(l.data(), inplace.data(), in.size() * sizeof(float)), 0) << block;
+        EXPECT_EQ(std::memcmp(r.data(), r2.data(), in.size() * sizeof(float)), 0) << block;
+    }
+}
