@@ -4,17 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "host/hosted.h"
 #include "host/vsthost/vsthost.h"
 
-// The names a parameter answers to: the short one every host shows, and the
-// full one when the effect tells it.
-struct Param_Names {
-    std::string shown, full;
-};
+// A parameter's short name (as hosts show it) and full name (when told).
+using Param_Names = QZ_Hosted::Names;
 
-// Every parameter's names (the built-in effect's full names from its own
-// parameter record when the properties call gives none).
-std::vector<Param_Names> zelo_parameter_names(zelo::vsthost::Plugin& p, bool builtin);
+// A VST 2.4 effect's names for parameter `index`: the built-in effect's full
+// names come from its own parameter record when the properties call gives none.
+Param_Names zelo_vst_parameter_names(zelo::vsthost::Plugin& p, int index, bool builtin);
 
 constexpr int kNoParameter = -1;
 constexpr int kAmbiguousParameter = -2;

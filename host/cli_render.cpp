@@ -13,6 +13,10 @@
 
 #include "host/cli_params.h"
 #include "host/cli_preset.h"
+#include "host/hosted.h"
+#if ZELO_HOST_HAS_LV2
+#include "host/lv2host/lv2host.h"
+#endif
 #if ZELO_HOST_HAS_PLOT
 #include "host/cli_plot.h"
 #endif
@@ -33,7 +37,17 @@ constexpr double kPi = 3.14159265358979323846;
 struct Setting {
     std::string name;
     float value;
+    std::string text;  // as given
 };
+
+bool plugin_is_lv2(const std::string& plugin) {
+#if ZELO_HOST_HAS_LV2
+    return !plugin.empty() && zelo::lv2host::is_lv2_reference(plugin);
+#else
+    (void)plugin;
+    return false;
+#endif
+}
 
 struct Options {
     std::string input, output, plugin, plot;
@@ -88,14 +102,13 @@ Options parse(const std::vector<std::string>& args, Mode mode) {
             if (!next(v)) break;
             std::size_t eq = v.find('=');
             Setting s;
-            if (eq == std::string::npos || eq == 0 || !parse_float(v.substr(eq + 1), s.value) ||
-                s.value < 0.0f || s.value > 1.0f) {
-                std::fprintf(stderr, "zelo: --set wants NAME=VALUE with VALUE in 0..1, not '%s'\n",
-                             v.c_str());
+            if (eq == std::string::npos || eq == 0 || !parse_float(v.substr(eq + 1), s.value)) {
+                std::fprintf(stderr, "zelo: --set wants NAME=VALUE, not '%s'\n", v.c_str());
                 o.ok = false;
                 break;
             }
             s.name = v.substr(0, eq);
+            s.text = v;
             o.settings.push_back(s);
         } else if (a == "--rate") {
             if (!next(v)) break;
@@ -118,115 +131,20 @@ Options parse(const std::vector<std::string>& args, Mode mode) {
             o.ok = false;
         }
     }
+    // Values run 0..1 for VST plug-ins; an LV2 plug-in's ports take their own
+    // units, checked against each port's range once it is loaded.
+    if (o.ok && !plugin_is_lv2(o.plugin) && !QZ_is_clap_file(o.plugin)) {
+        for (const Setting& s : o.settings)
+            if (s.value < 0.0f || s.value > 1.0f) {
+                std::fprintf(stderr, "zelo: --set wants NAME=VALUE with VALUE in 0..1, not '%s'\n", s.text.c_str());
+                o.ok = false;
+                break;
+            }
+    }
     return o;
 }
 
-// The plug-in given by path, or the effect built into this program.
-std::unique_ptr<Module> load(const Options& o) {
-    std::string error;
-    if (!o.plugin.empty()) {
-        struct stat st;
-        if (::stat(o.plugin.c_str(), &st) != 0) {
-            std::fprintf(stderr, "zelo: no plug-in file %s\n", o.plugin.c_str());
-            return nullptr;
-        }
-        if (!S_ISREG(st.st_mode)) {
-            std::fprintf(stderr, "zelo: the plug-in %s is not a regular file\n", o.plugin.c_str());
-            return nullptr;
-        }
-    }
-    std::unique_ptr<Module> m = o.plugin.empty() ? Module::self(&error) : Module::load(o.plugin, &error);
-    if (!m)
-        std::fprintf(stderr, "zelo: cannot load %s: %s\n",
-                     o.plugin.empty() ? "the built-in effect" : o.plugin.c_str(), error.c_str());
-    return m;
-}
-
-}  // namespace
-
-std::vector<Param_Names> zelo_parameter_names(Plugin& p, bool builtin) {
-    std::vector<Param_Names> names;
-    for (VstInt32 i = 0; i < p.effect()->numParams; ++i) {
-        Param_Names n;
-        n.shown = p.parameter_name(i).text;
-        VstParameterProperties props{};
-        if (p.dispatch(effGetParameterProperties, i, 0, &props) == 1) {
-            props.label[sizeof props.label - 1] = '\0';
-            n.full = props.label;
-        }
-        if (n.full.empty() && builtin && p.effect()->object) {
-            auto* app = dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p.effect()->object));
-            if (app && i >= 0 && i < QZ_Application::kParams && app->params[i].name) n.full = app->params[i].name;
-        }
-        names.push_back(n);
-    }
-    return names;
-}
-
-namespace {
-
-// Applies NAME=VALUE settings, each to the parameter its name means.
-bool apply(Plugin& p, const std::vector<Setting>& settings, bool builtin) {
-    const std::vector<Param_Names> names = zelo_parameter_names(p, builtin);
-    for (const Setting& s : settings) {
-        const int i = zelo_find_parameter(names, s.name);
-        if (i < 0) {
-            if (i == kAmbiguousParameter)
-                std::fprintf(stderr, "zelo: '%s' could name more than one parameter (the effect has: %s)\n",
-                             s.name.c_str(), zelo_parameter_list(names).c_str());
-            else
-                std::fprintf(stderr, "zelo: the effect has no parameter '%s' (it has: %s)\n", s.name.c_str(),
-                             zelo_parameter_list(names).c_str());
-            return false;
-        }
-        p.set_parameter(i, s.value);
-    }
-    return true;
-}
-
-#if ZELO_HOST_HAS_PLOT
-// The cutoff the built-in effect's low-pass runs at, asked of the filter itself.
-double builtin_cutoff(Plugin& p) {
-    auto* app = p.effect()->object
-                    ? dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p.effect()->object))
-                    : nullptr;
-    if (!app || !app->objects[QZ_Application::LOPASS]) return 0;
-    char text[64] = {};
-    if (spcpp_text(text, sizeof text - 1, "%o -f", app->objects[QZ_Application::LOPASS]) != QZ_OK) return 0;
-    return std::atof(text);
-}
-#endif
-
-void print_parameters(Plugin& p) {
-    for (VstInt32 i = 0; i < p.effect()->numParams; ++i)
-        std::printf("  %-10s %-10s %s\n", p.parameter_name(i).text.c_str(),
-                    p.parameter_display(i).text.c_str(), p.parameter_label(i).text.c_str());
-}
-
-std::unique_ptr<Plugin> instance(const Module& m, const Options& o) {
-    std::string error;
-    auto p = Plugin::create(m, &error);
-    if (!p) {
-        std::fprintf(stderr, "zelo: the effect did not start: %s\n", error.c_str());
-        return nullptr;
-    }
-    if (p->effect()->numInputs < 1 || p->effect()->numOutputs < 1 ||
-        !(p->effect()->flags & effFlagsCanReplacing)) {
-        std::fprintf(stderr, "zelo: the effect has %d input(s), %d output(s)%s; it needs one of each and "
-                             "replacing processing\n",
-                     p->effect()->numInputs, p->effect()->numOutputs,
-                     (p->effect()->flags & effFlagsCanReplacing) ? "" : ", no replacing processing");
-        return nullptr;
-    }
-    p->start(o.rate, o.block);
-    // A preset first, then the settings over it; what is saved is the outcome.
-    if (!o.preset.empty() && !zelo_load_preset(*p, o.preset)) return nullptr;
-    if (!apply(*p, o.settings, o.plugin.empty())) return nullptr;
-    if (!o.save_preset.empty() && !zelo_save_preset(*p, o.save_preset)) return nullptr;
-    return p;
-}
-
-// Runs blocks through the effect whatever its channel counts: the signal feeds
+// Runs blocks through a VST effect whatever its channel counts: the signal feeds
 // every input, the first two outputs are kept (a mono effect's one output twice).
 class Runner {
 public:
@@ -254,6 +172,193 @@ private:
     std::vector<std::vector<float>> in_, out_;
     std::vector<float*> in_ptr_, out_ptr_;
 };
+
+}  // namespace
+
+QZ_Hosted::Names zelo_vst_parameter_names(Plugin& p, int i, bool builtin) {
+    QZ_Hosted::Names n;
+    n.shown = p.parameter_name(i).text;
+    VstParameterProperties props{};
+    if (p.dispatch(effGetParameterProperties, i, 0, &props) == 1) {
+        props.label[sizeof props.label - 1] = '\0';
+        n.full = props.label;
+    }
+    if (n.full.empty() && builtin && p.effect()->object) {
+        auto* app = dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p.effect()->object));
+        if (app && i >= 0 && i < QZ_Application::kParams && app->params[i].name) n.full = app->params[i].name;
+    }
+    return n;
+}
+
+namespace {
+
+// A VST 2.4 effect: a module given by path, or the effect built into this program.
+class Vst_Hosted : public QZ_Hosted {
+public:
+    Vst_Hosted(std::unique_ptr<Module> m, std::unique_ptr<Plugin> p, bool builtin, int block)
+        : module_(std::move(m)), p_(std::move(p)), builtin_(builtin), runner_(*p_, block) {}
+
+    Plugin& plugin() { return *p_; }
+    bool builtin() const { return builtin_; }
+
+    std::string name() override { return p_->text(effGetEffectName, 0, kVstMaxEffectNameLen).text; }
+    int parameter_count() override { return p_->effect()->numParams; }
+    Names parameter_names(int i) override { return zelo_vst_parameter_names(*p_, i, builtin_); }
+    std::string parameter_display(int i) override { return p_->parameter_display(i).text; }
+    std::string parameter_label(int i) override { return p_->parameter_label(i).text; }
+    bool set_parameter(int i, float value, std::string* why) override {
+        if (!(value >= 0.0f && value <= 1.0f)) {
+            *why = "a VST parameter takes 0..1";
+            return false;
+        }
+        p_->set_parameter(i, value);
+        return true;
+    }
+    // Preset files belong to the built-in effect; the reasons are shown by it.
+    bool load_preset(const std::string& path, std::string* why) override {
+        why->clear();
+        return zelo_load_preset(*p_, path);
+    }
+    bool save_preset(const std::string& path, std::string* why) override {
+        why->clear();
+        return zelo_save_preset(*p_, path);
+    }
+    void process(const float* input, float* left, float* right, int frames) override {
+        runner_.run(input, left, right, frames);
+    }
+    void finish() override {
+        p_->stop();
+        p_->close();
+    }
+
+private:
+    std::unique_ptr<Module> module_;
+    std::unique_ptr<Plugin> p_;
+    bool builtin_;
+    Runner runner_;
+};
+
+// A plug-in file that is there and a plain file: loading a pipe or a device
+// would wait for whatever writes to it, if anything ever does.
+bool plugin_file_is_there(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "zelo: no plug-in file %s\n", path.c_str());
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "zelo: the plug-in %s is not a regular file\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<QZ_Hosted> open_vst(const Options& o) {
+    std::string error;
+    if (!o.plugin.empty() && !plugin_file_is_there(o.plugin)) return nullptr;
+    std::unique_ptr<Module> m = o.plugin.empty() ? Module::self(&error) : Module::load(o.plugin, &error);
+    if (!m) {
+        std::fprintf(stderr, "zelo: cannot load %s: %s\n",
+                     o.plugin.empty() ? "the built-in effect" : o.plugin.c_str(), error.c_str());
+        return nullptr;
+    }
+    auto p = Plugin::create(*m, &error);
+    if (!p) {
+        std::fprintf(stderr, "zelo: the effect did not start: %s\n", error.c_str());
+        return nullptr;
+    }
+    if (p->effect()->numInputs < 1 || p->effect()->numOutputs < 1 ||
+        !(p->effect()->flags & effFlagsCanReplacing)) {
+        std::fprintf(stderr, "zelo: the effect has %d input(s), %d output(s)%s; it needs one of each and "
+                             "replacing processing\n",
+                     p->effect()->numInputs, p->effect()->numOutputs,
+                     (p->effect()->flags & effFlagsCanReplacing) ? "" : ", no replacing processing");
+        return nullptr;
+    }
+    p->start(o.rate, o.block);
+    return std::make_unique<Vst_Hosted>(std::move(m), std::move(p), o.plugin.empty(), o.block);
+}
+
+// Applies NAME=VALUE settings, each to the parameter its name means.
+bool apply(QZ_Hosted& h, const std::vector<Setting>& settings) {
+    const int count = h.parameter_count();
+    std::vector<QZ_Hosted::Names> names;
+    for (int i = 0; i < count; ++i) names.push_back(h.parameter_names(i));
+    for (const Setting& s : settings) {
+        const int i = zelo_find_parameter(names, s.name);
+        if (i == kAmbiguousParameter) {
+            std::fprintf(stderr, "zelo: '%s' could name more than one parameter (the effect has: %s)\n",
+                         s.name.c_str(), zelo_parameter_list(names).c_str());
+            return false;
+        }
+        if (i < 0) {
+            std::fprintf(stderr, "zelo: the effect has no parameter '%s' (it has: %s)\n", s.name.c_str(),
+                         zelo_parameter_list(names).c_str());
+            return false;
+        }
+        std::string why;
+        if (!h.set_parameter(i, s.value, &why)) {
+            std::fprintf(stderr, "zelo: --set %s: %s\n", s.name.c_str(), why.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+#if ZELO_HOST_HAS_PLOT
+// The cutoff the built-in effect's low-pass runs at, asked of the filter itself.
+double builtin_cutoff(QZ_Hosted& h) {
+    auto* vst = dynamic_cast<Vst_Hosted*>(&h);
+    if (!vst || !vst->builtin()) return 0;
+    Plugin& p = vst->plugin();
+    auto* app = p.effect()->object
+                    ? dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p.effect()->object))
+                    : nullptr;
+    if (!app || !app->objects[QZ_Application::LOPASS]) return 0;
+    char text[64] = {};
+    if (spcpp_text(text, sizeof text - 1, "%o -f", app->objects[QZ_Application::LOPASS]) != QZ_OK) return 0;
+    return std::atof(text);
+}
+#endif
+
+void print_parameters(QZ_Hosted& h) {
+    for (int i = 0; i < h.parameter_count(); ++i)
+        std::printf("  %-10s %-10s %s\n", h.parameter_names(i).shown.c_str(), h.parameter_display(i).c_str(),
+                    h.parameter_label(i).c_str());
+}
+
+// The plug-in --plugin names (by its kind), started, with the preset and the
+// settings applied; what is saved is the outcome.
+std::unique_ptr<QZ_Hosted> instance(const Options& o) {
+    std::unique_ptr<QZ_Hosted> h;
+#if ZELO_HOST_HAS_LV2
+    if (plugin_is_lv2(o.plugin)) {
+        std::string error;
+        h = QZ_hosted_lv2(o.plugin, o.rate, o.block, &error);
+        if (!h) std::fprintf(stderr, "zelo: cannot use %s: %s\n", o.plugin.c_str(), error.c_str());
+    } else
+#endif
+    if (QZ_is_clap_file(o.plugin)) {
+        std::string error;
+        if (!plugin_file_is_there(o.plugin)) return nullptr;
+        h = QZ_hosted_clap(o.plugin, o.rate, o.block, &error);
+        if (!h) std::fprintf(stderr, "zelo: cannot use %s: %s\n", o.plugin.c_str(), error.c_str());
+    } else {
+        h = open_vst(o);
+    }
+    if (!h) return nullptr;
+    std::string why;
+    if (!o.preset.empty() && !h->load_preset(o.preset, &why)) {
+        if (!why.empty()) std::fprintf(stderr, "zelo: --preset: %s\n", why.c_str());
+        return nullptr;
+    }
+    if (!apply(*h, o.settings)) return nullptr;
+    if (!o.save_preset.empty() && !h->save_preset(o.save_preset, &why)) {
+        if (!why.empty()) std::fprintf(stderr, "zelo: --save-preset: %s\n", why.c_str());
+        return nullptr;
+    }
+    return h;
+}
 
 // The built-in test signal: a logarithmic sine sweep 20 Hz .. 20 kHz over 4 s at -6 dBFS.
 std::vector<float> sweep(float rate) {
@@ -361,12 +466,7 @@ int zelo_render_main(const std::vector<std::string>& args) {
     }
     auto close_in = [&] { in.reset(); };
 
-    auto m = load(o);
-    if (!m) {
-        close_in();
-        return 1;
-    }
-    auto p = instance(*m, o);
+    auto p = instance(o);
     if (!p) {
         close_in();
         return 1;
@@ -394,7 +494,6 @@ int zelo_render_main(const std::vector<std::string>& args) {
     std::vector<float> file_frames, x(static_cast<std::size_t>(chunk)), l(x.size()), r(x.size()),
         inter(2 * x.size());
     if (in) file_frames.resize(static_cast<std::size_t>(chunk) * static_cast<std::size_t>(in->channels));
-    Runner runner(*p, o.block);
     Progress progress(total, total >= static_cast<long long>(kProgressSeconds * o.rate) && isatty(2));
     const auto started = std::chrono::steady_clock::now();
     long long done = 0;
@@ -410,7 +509,7 @@ int zelo_render_main(const std::vector<std::string>& args) {
             std::copy(generated.begin() + done, generated.begin() + done + n, x.begin());
         }
         if (n <= 0) break;
-        runner.run(x.data(), l.data(), r.data(), n);
+        p->process(x.data(), l.data(), r.data(), n);
         for (int i = 0; i < n; ++i) {
             inter[2 * i] = l[i];
             inter[2 * i + 1] = r[i];
@@ -447,8 +546,7 @@ int zelo_render_main(const std::vector<std::string>& args) {
 
     std::printf("effect parameters:\n");
     print_parameters(*p);
-    p->stop();
-    p->close();
+    p->finish();
     const double audio_seconds = done / static_cast<double>(o.rate);
     std::printf("output: %s, %lld frames, 2 channels; level in %.1f dBFS, out %.1f dBFS\n", o.output.c_str(), done,
                 db(power_in, static_cast<double>(done)), db(power_out, static_cast<double>(done)));
@@ -462,20 +560,17 @@ int zelo_response_main(const std::vector<std::string>& args) {
     Options o = parse(args, Mode::response);
     if (!o.ok) return 2;
     QZ_setenv_default("ZELO_VST_TRACE", "0");
-    auto m = load(o);
-    if (!m) return 1;
-    auto p = instance(*m, o);
+    auto p = instance(o);
     if (!p) return 1;
     std::printf("effect parameters:\n");
     print_parameters(*p);
 
     // A tone through the effect; its gain over the last half, after settling.
-    Runner runner(*p, o.block);
     auto gain_db = [&](double f, double seconds) {
         const std::size_t n = static_cast<std::size_t>(o.rate * seconds);
         std::vector<float> x(n), l(n), r(n);
         for (std::size_t i = 0; i < n; ++i) x[i] = static_cast<float>(0.5 * std::sin(2 * kPi * f * i / o.rate));
-        runner.run(x.data(), l.data(), r.data(), static_cast<int>(n));
+        p->process(x.data(), l.data(), r.data(), static_cast<int>(n));
         double g = rms(l.data() + n / 2, n - n / 2) / rms(x.data() + n / 2, n - n / 2);
         return 20 * std::log10(g + 1e-12);
     };
@@ -519,9 +614,9 @@ int zelo_response_main(const std::vector<std::string>& args) {
         plot.rate = o.rate;
         // The reference's cutoff: the built-in filter's own frequency; for any
         // other effect the measured -3 dB point.
-        plot.cutoff = o.plugin.empty() ? builtin_cutoff(*p) : 0;
+        plot.cutoff = builtin_cutoff(*p);
         if (plot.cutoff <= 0) plot.cutoff = response_plot_corner(plot);
-        plot.title = p->text(effGetEffectName, 0, kVstMaxEffectNameLen).text;
+        plot.title = p->name();
         std::string error;
         if (!response_plot_write(plot, o.plot, &error)) {
             std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.plot.c_str(), error.c_str());
@@ -536,7 +631,6 @@ int zelo_response_main(const std::vector<std::string>& args) {
         status = 1;
     }
 #endif
-    p->stop();
-    p->close();
+    p->finish();
     return status;
 }

@@ -62,7 +62,8 @@ int zelo_snapshot_main(const std::vector<std::string>& args) {
         return 1;
     }
     if (!preset.empty() && !zelo_load_preset(*p, preset)) return 1;
-    const std::vector<Param_Names> names = zelo_parameter_names(*p, true);
+    std::vector<Param_Names> names;
+    for (VstInt32 i = 0; i < p->effect()->numParams; ++i) names.push_back(zelo_vst_parameter_names(*p, i, true));
     for (const auto& [name, value] : settings) {
         const int i = zelo_find_parameter(names, name);
         if (i < 0) {

@@ -56,21 +56,53 @@ void remove_at(QZ_Host::Menu& m, int pos) {
 // [-1, 1], NaN to -1), for the packed float channels most drivers have; the
 // general conversion handles every other layout.
 void clamp_copy(float* dst, const float* src, int n) {
+    // Selects in the order of vector min and max (a NaN takes the second operand).
     for (int i = 0; i < n; ++i) {
-        const float x = src[i];
-        dst[i] = x > 1.0f ? 1.0f : (x >= -1.0f ? x : -1.0f);
+        float x = src[i];
+        x = 1.0f < x ? 1.0f : x;
+        dst[i] = x > -1.0f ? x : -1.0f;
     }
+}
+
+// Four floats at a time where the compiler has vectors (plain code elsewhere).
+typedef float QZ_v4 __attribute__((vector_size(16)));
+
+// clamp_copy, returning the largest magnitude of src as well (NaN counts as
+// nothing), in one pass: both are selects that map onto vector min and max.
+float clamp_copy_peak(float* dst, const float* src, int n) {
+    QZ_v4 p = {0.0f, 0.0f, 0.0f, 0.0f};
+    const QZ_v4 one = {1.0f, 1.0f, 1.0f, 1.0f}, minus = -one;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        QZ_v4 x;
+        std::memcpy(&x, src + i, sizeof x);
+        const QZ_v4 a = x < 0.0f ? -x : x;
+        p = a > p ? a : p;
+        QZ_v4 y = one < x ? one : x;
+        y = y > minus ? y : minus;
+        std::memcpy(dst + i, &y, sizeof y);
+    }
+    float peak = 0.0f;
+    for (int k = 0; k < 4; ++k) peak = p[k] > peak ? p[k] : peak;
+    for (; i < n; ++i) {
+        const float x = src[i], a = std::fabs(x);
+        peak = a > peak ? a : peak;
+        dst[i] = 1.0f < x ? 1.0f : (x > -1.0f ? x : -1.0f);
+    }
+    return peak;
 }
 
 // The largest magnitude in x (NaN counts as nothing). Magnitudes order as
 // their bit patterns do, so the loop runs on integer vectors.
 float peak_of(const float* x, int n) {
-    std::uint32_t p = 0;
+    // Signed words (the sign bit is cleared): the comparisons every vector
+    // unit has.
+    std::int32_t p = 0;
     for (int i = 0; i < n; ++i) {
-        std::uint32_t b;
+        std::int32_t b;
         std::memcpy(&b, x + i, sizeof b);
-        b &= 0x7FFFFFFFu;
-        b = b > 0x7F800000u ? 0u : b;
+        b &= 0x7FFFFFFF;
+        b = b > 0x7F800000 ? 0 : b;
         p = b > p ? b : p;
     }
     float f;
@@ -81,6 +113,7 @@ float peak_of(const float* x, int n) {
 }  // namespace
 
 const char QZ_Host::kVendor[] = "Steinberg Media Technologies";
+const char QZ_Host::kCanAccumulate[] = "zeloAccumulatingProcess";
 
 int QZ_Host::Menu::find(int id) const {
     for (std::size_t k = 0; k < items.size(); ++k)
@@ -332,7 +365,7 @@ QZ_error QZ_Host::select_mode(int i) {
         report(__LINE__, "menu_mode", QZ_ERROR_MEMORY_CANNOT_ALLOCATE);
         return QZ_ERROR_MEMORY_CANNOT_ALLOCATE;
     }
-    buffer_ = new (std::nothrow) float[5 * static_cast<std::size_t>(m->block)]();
+    buffer_ = new (std::nothrow) float[(4 + static_cast<std::size_t>(n_inputs_)) * static_cast<std::size_t>(m->block)]();
     if (!buffer_) {
         report(__LINE__, "menu_mode", QZ_ERROR_MEMORY_CANNOT_ALLOCATE);
         return QZ_ERROR_MEMORY_CANNOT_ALLOCATE;
@@ -376,6 +409,9 @@ QZ_error QZ_Host::add_instance() {
         return QZ_ERROR_MEMORY_CANNOT_ALLOCATE;
     }
     in->effect = effect;
+    char can[sizeof kCanAccumulate];
+    std::memcpy(can, kCanAccumulate, sizeof can);
+    in->accumulates = effect->process && effect->dispatcher(effect, effCanDo, 0, 0, can, 0.0f) == 1;
     const int k = n_instances_;
     instances_[k] = in;
     if (cur_mode_ >= 0)
@@ -487,24 +523,35 @@ void QZ_Host::block() {
     }
     const int n = host_chan_.count;
     if (buffer_ && n > 0) {
-        float* in = buffer_;
-        float* out_l = buffer_ + n;
-        float* out_r = buffer_ + 2 * n;
-        float* mix_l = buffer_ + 3 * n;
-        float* mix_r = buffer_ + 4 * n;
-        // The first instance writes the mix itself, the others add theirs to it.
+        float* out_l = buffer_;
+        float* out_r = buffer_ + n;
+        float* mix_l = buffer_ + 2 * n;
+        float* mix_r = buffer_ + 3 * n;
+        // Each input is taken into floats once, whatever the number of its instances.
+        bool taken[kMaxInputs] = {};
+        // The first instance writes the mix, the others add to it: those that
+        // can through their accumulating call, inside their own loop.
         bool first = true;
         for (int k = 0; k < n_instances_; ++k) {
             Instance& inst = *instances_[k];
             if (!connected(inst) || !inputs_[inst.input].chan->data) continue;
-            QZ_Rts::Chan* src = inputs_[inst.input].chan;
-            if (src->format == QZ_RTS_FLOAT32 && src->count == n) {
-                clamp_copy(in, static_cast<const float*>(src->data), n);
-            } else {
-                host_chan_.data = in;
-                QZ_Rts::copyBuffer(&host_chan_, src);
+            float* in = buffer_ + static_cast<std::size_t>(4 + inst.input) * static_cast<std::size_t>(n);
+            if (!taken[inst.input]) {
+                taken[inst.input] = true;
+                QZ_Rts::Chan* src = inputs_[inst.input].chan;
+                if (src->format == QZ_RTS_FLOAT32 && src->count == n) {
+                    clamp_copy(in, static_cast<const float*>(src->data), n);
+                } else {
+                    host_chan_.data = in;
+                    QZ_Rts::copyBuffer(&host_chan_, src);
+                }
             }
             float* ins[1] = {in};
+            if (!first && inst.accumulates) {
+                float* outs[2] = {mix_l, mix_r};
+                inst.effect->process(inst.effect, ins, outs, n);
+                continue;
+            }
             float* outs[2] = {first ? mix_l : out_l, first ? mix_r : out_r};
             inst.effect->processReplacing(inst.effect, ins, outs, n);
             if (!first)
@@ -516,22 +563,27 @@ void QZ_Host::block() {
         }
         if (first)
             for (int i = 0; i < n; ++i) mix_l[i] = mix_r[i] = 0.0f;
+        float* mixes[2] = {mix_l, mix_r};
+        float peaks[2] = {0.0f, 0.0f};
+        bool metered[2] = {false, false};
         if (cur_driver_ >= 0) {
             QZ_Rts* d = drivers_[cur_driver_];
-            float* mixes[2] = {mix_l, mix_r};
             int c = 0;
             for (QZ_Chain_Item* it = d->outputs.first(); it && it != d->outputs.end() && c < 2; it = it->next, ++c) {
                 QZ_Rts::Chan* dst = QZ_Rts::Chan::of(it);
                 if (dst->format == QZ_RTS_FLOAT32 && dst->count == n && dst->data) {
-                    clamp_copy(static_cast<float*>(dst->data), mixes[c], n);
+                    peaks[c] = clamp_copy_peak(static_cast<float*>(dst->data), mixes[c], n);
+                    metered[c] = true;
                 } else {
                     host_chan_.data = mixes[c];
                     QZ_Rts::copyBuffer(dst, &host_chan_);
                 }
             }
         }
-        peak_l_.store(std::max(peak_l_.load(std::memory_order_relaxed), peak_of(mix_l, n)), std::memory_order_relaxed);
-        peak_r_.store(std::max(peak_r_.load(std::memory_order_relaxed), peak_of(mix_r, n)), std::memory_order_relaxed);
+        for (int c = 0; c < 2; ++c)
+            if (!metered[c]) peaks[c] = peak_of(mixes[c], n);
+        peak_l_.store(std::max(peak_l_.load(std::memory_order_relaxed), peaks[0]), std::memory_order_relaxed);
+        peak_r_.store(std::max(peak_r_.load(std::memory_order_relaxed), peaks[1]), std::memory_order_relaxed);
         blocks_run_.fetch_add(1, std::memory_order_relaxed);
     }
     mutex_.unlock();

@@ -53,6 +53,9 @@ public:
         AEffect* effect = nullptr;
         int input = -1;  // index into the input table; -1 "Unconnected"
         char text[64] = {};
+        // The effect adds its output to the buffers it is given through the
+        // accumulating process call (it says so when asked).
+        bool accumulates = false;
     };
     struct Input {
         QZ_Rts::Chan* chan = nullptr;
@@ -143,6 +146,9 @@ public:
 
     // The text every host shows as its vendor.
     static const char kVendor[];
+    // What the host asks an effect (effCanDo) to learn that its accumulating
+    // process call adds to the outputs.
+    static const char kCanAccumulate[];
 
 private:
     // The actions; each returns its last result.
@@ -181,7 +187,9 @@ private:
     Instance* instances_[kMaxInstances] = {};
     int n_instances_ = 0, selected_ = -1;
 
-    float* buffer_ = nullptr;  // 5 x block: input, left, right, left mix, right mix
+    // Blocks of the mode's length: left, right, left mix, right mix, then one
+    // per input of the driver (its samples as floats held to full scale).
+    float* buffer_ = nullptr;
     QZ_Rts::Chan host_chan_;
     void* effect_window_ = nullptr;
     bool started_ = false, shut_down_ = false;

@@ -47,11 +47,14 @@ void usage() {
         "  drivers            every sound driver with its modes and channels\n"
         "  cmd [COMMAND...]   run toolkit commands (from the arguments, or standard input)\n"
         "  cmd --demo         run a built-in command script\n"
-        "The effect is the one built into this program, or any VST 2.4 plug-in given\n"
-        "by --plugin. NAME is a parameter's full name or the short name hosts show\n"
-        "(Frequency or Frequen, any case), VALUE 0..1.\n"
-        "response and render also take --preset FILE (loaded before the settings)\n"
-        "and --save-preset FILE (the parameters after the settings).\n"
+        "The effect is the one built into this program, or the plug-in --plugin names:\n"
+        "a VST 2.4 module (.so, .dll), or an LV2 plug-in by URI or bundle folder\n"
+        "(https://zelo.audio/plugins/lowpass, ~/.lv2/zelo.lv2). NAME is a parameter's\n"
+        "full name or the short name hosts show (Frequency or Frequen, any case);\n"
+        "VALUE is 0..1, for an LV2 plug-in in the port's own units (frequency=5015).\n"
+        "response and render also take --preset FILE (loaded before the settings;\n"
+        "for an LV2 plug-in one of its presets by name or URI) and --save-preset FILE\n"
+        "(the parameters after the settings).\n"
         "With no mode, runs `response`.");
 }
 }  // namespace

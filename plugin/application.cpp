@@ -9,6 +9,7 @@
 #include "core/command.h"
 #include "dsp/buffer.h"
 #include "dsp/effect.h"
+#include "dsp/filters.h"
 #include "dsp/soundpipe.h"
 #include "plugin/preset.h"
 #if ZELO_WITH_GUI
@@ -132,8 +133,11 @@ QZ_error QZ_Application::build() {
     pipe_ = QZ_object_as<QZ_Soundpipe>(o[PIPE]);
     buf_i_ = QZ_object_as<QZ_Buffer>(o[BUF_I]);
     buf_o_ = QZ_object_as<QZ_Buffer>(o[BUF_O]);
+    copy_in_ = QZ_object_as<QZ_Effect_Copy>(o[COPY_IN]);
+    lopass_ = QZ_object_as<QZ_Effect_Lopass>(o[LOPASS]);
+    copy_out_ = QZ_object_as<QZ_Effect_Copy>(o[COPY_OUT]);
 
-    build_widgets();
+    if (with_editor) build_widgets();
 
     Param& state = params[0];
     state.type = KIND_ON_OFF;
@@ -235,6 +239,9 @@ QZ_error QZ_Application::destroy() {
     pipe_ = nullptr;
     buf_i_ = nullptr;
     buf_o_ = nullptr;
+    copy_in_ = nullptr;
+    lopass_ = nullptr;
+    copy_out_ = nullptr;
     for (int slot : order) {
         if (objects[slot]) spcpp("%o -delete", objects[slot]);
         objects[slot] = 0;
@@ -242,8 +249,8 @@ QZ_error QZ_Application::destroy() {
     for (int i = WIDGET_SLOTS - 1; i >= 0; --i) {
         if (widgets[i])
             spcpp("%o -delete", widgets[i]);
-        else
-            std::printf("NULL WIDGET\n");
+        else if (with_editor)
+            std::printf("NULL WIDGET\n");  // a widget the editor should have had
         widgets[i] = 0;
     }
     return QZ_OK;
@@ -298,7 +305,27 @@ float QZ_Application::knob_of(float f) {
     const float mn = static_cast<float>(kKnobMin), mx = static_cast<float>(kKnobMax);
     if (!(f >= mn)) f = mn;
     if (f > mx) f = mx;
-    return mn + (mx - mn) * std::sqrt((f - mn) / (mx - mn));
+    // The square root in double lands next to the knob value; the float steps
+    // of cutoff_of are coarser than the root's error, so at most a step or two
+    // away is the value whose cutoff is exactly f (when the knob can give f at
+    // all; otherwise the nearest). A cutoff the editor showed thus comes back
+    // as the very same cutoff, which hosts that store hertz rely on.
+    const double exact = mn + (mx - mn) * std::sqrt((static_cast<double>(f) - mn) / (mx - mn));
+    float v = static_cast<float>(exact);
+    v = v < mn ? mn : (v > mx ? mx : v);
+    float c = cutoff_of(v);
+    const float toward = c < f ? mx : mn;
+    for (int step = 0; c != f && v != toward && step < 8; ++step) {
+        const float next = std::nextafter(v, toward);
+        const float nc = cutoff_of(next);
+        if ((toward == mx && nc > f) || (toward == mn && nc < f)) {
+            if (std::fabs(nc - f) < std::fabs(c - f)) v = next;
+            break;
+        }
+        v = next;
+        c = nc;
+    }
+    return v;
 }
 
 void QZ_Application::apply_frequency(const Param& p) {

@@ -13,6 +13,8 @@
 class QZ_Soundpipe;
 class QZ_Buffer;
 class QZ_Effect;
+class QZ_Effect_Copy;
+class QZ_Effect_Lopass;
 class QZ_Win;
 class QZ_Dlg_File_Base;
 
@@ -118,6 +120,10 @@ public:
     QZ_error detach() override;
     QZ_error destroy() override;
 
+    // False for an instance that never shows an editor (a plug-in format whose
+    // sound and editor live in separate instances): build makes no widgets,
+    // so parameter changes touch the filter alone, without the widgets' locks.
+    bool with_editor = true;
     std::int32_t editor_width = 0;
     std::int32_t editor_height = 0;
     std::int32_t block_length = kBlockLength;
@@ -151,6 +157,9 @@ protected:
     QZ_Soundpipe* pipe_ = nullptr;
     QZ_Buffer* buf_i_ = nullptr;
     QZ_Buffer* buf_o_ = nullptr;
+    QZ_Effect_Copy* copy_in_ = nullptr;
+    QZ_Effect_Lopass* lopass_ = nullptr;
+    QZ_Effect_Copy* copy_out_ = nullptr;
 
     bool chain_alive() const;
     // The attached window as a toolkit object (null without the widget set).

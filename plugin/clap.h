@@ -22,6 +22,7 @@ inline constexpr char CLAP_EXT_AUDIO_PORTS[] = "clap.audio-ports";
 inline constexpr char CLAP_EXT_STATE[] = "clap.state";
 inline constexpr char CLAP_EXT_LATENCY[] = "clap.latency";
 inline constexpr char CLAP_EXT_GUI[] = "clap.gui";
+inline constexpr char CLAP_EXT_TIMER_SUPPORT[] = "clap.timer-support";
 inline constexpr char CLAP_WINDOW_API_X11[] = "x11";
 inline constexpr char CLAP_WINDOW_API_WIN32[] = "win32";
 inline constexpr char CLAP_PORT_MONO[] = "mono";
@@ -290,6 +291,19 @@ struct clap_plugin_gui_t {
     void (*suggest_title)(const clap_plugin_t* plugin, const char* title);
     bool (*show)(const clap_plugin_t* plugin);
     bool (*hide)(const clap_plugin_t* plugin);
+};
+
+// ---------------------------------------------------------------- timers
+
+using clap_id = std::uint32_t;
+
+struct clap_plugin_timer_support_t {
+    void (*on_timer)(const clap_plugin_t* plugin, clap_id timer_id);
+};
+
+struct clap_host_timer_support_t {
+    bool (*register_timer)(const clap_host_t* host, std::uint32_t period_ms, clap_id* timer_id);
+    bool (*unregister_timer)(const clap_host_t* host, clap_id timer_id);
 };
 
 }  // extern "C"

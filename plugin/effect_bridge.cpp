@@ -73,6 +73,19 @@ std::unique_ptr<QZ_Effect_Bridge> QZ_Effect_Bridge::create(Listener listener, vo
     return b;
 }
 
+std::unique_ptr<QZ_Effect_Bridge> QZ_Effect_Bridge::create_without_editor() {
+    QZ_Main_Vst::make_without_editor = true;
+    std::unique_ptr<QZ_Effect_Bridge> b;
+    try {
+        b = create();
+    } catch (...) {
+        QZ_Main_Vst::make_without_editor = false;
+        throw;
+    }
+    QZ_Main_Vst::make_without_editor = false;
+    return b;
+}
+
 QZ_Effect_Bridge::~QZ_Effect_Bridge() {
     if (!effect_) return;
     editor_close();
@@ -190,6 +203,18 @@ bool QZ_Effect_Bridge::param_from_text(int index, const char* text, float* value
         return true;
     }
     return false;
+}
+
+void QZ_Effect_Bridge::set_cutoff_hz(float hz) {
+    if (std::isnan(hz)) return;
+    // The knob value itself: a host value 0..1 cannot name every knob value.
+    QZ_Application::Param& p = main_->params[kFrequency];
+    p.store_float(QZ_Application::knob_of(hz));
+    p.changed(nullptr);
+}
+
+float QZ_Effect_Bridge::cutoff_hz() const {
+    return QZ_Application::cutoff_of(main_->params[kFrequency].load_float());
 }
 
 std::size_t QZ_Effect_Bridge::preset_size() { return QZ_preset_file_length(); }

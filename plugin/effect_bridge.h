@@ -26,6 +26,10 @@ public:
 
     // Null when the effect cannot be made.
     static std::unique_ptr<QZ_Effect_Bridge> create(Listener listener = nullptr, void* context = nullptr);
+    // An instance for sound only, for formats whose editor has an instance of
+    // its own (LV2): no editor and no widgets, so a parameter change from the
+    // sound thread reaches the filter without the widgets' locks.
+    static std::unique_ptr<QZ_Effect_Bridge> create_without_editor();
     // Closes the editor if open, suspends if running, closes the effect.
     ~QZ_Effect_Bridge();
     QZ_Effect_Bridge(const QZ_Effect_Bridge&) = delete;
@@ -59,6 +63,14 @@ public:
     // The host value for a text as the display gives it: hertz, with or
     // without the unit; On/Off (or 1/0). False when the text is not understood.
     bool param_from_text(int index, const char* text, float* value);
+
+    // The cutoff in hertz, for formats whose hosts show and store hertz.
+    // Setting lands on the knob value whose cutoff is exactly `hz` whenever
+    // the knob can give it (the nearest otherwise; held to 20..20000), so a
+    // cutoff read here comes back unchanged. NaN changes nothing. Allocates
+    // nothing.
+    void set_cutoff_hz(float hz);
+    float cutoff_hz() const;
 
     // Presets as the editor's files hold them.
     static std::size_t preset_size();

@@ -35,36 +35,59 @@ const clap_plugin_descriptor_t kDescriptor = {
     kFeatures,
 };
 
+// Two instances of the effect: one for sound, parameters and state, made
+// without editor or widgets so that what the audio thread does to it takes no
+// lock; and one for the editor while the host shows it. Changes pass between
+// them (and to the host) through atomics.
 struct Instance {
+    static constexpr int kParams = QZ_Effect_Bridge::kParams;
+
     clap_plugin_t plugin{};
     const clap_host_t* host = nullptr;
     const clap_host_params_t* host_params = nullptr;
-    std::unique_ptr<QZ_Effect_Bridge> bridge;
-    // Values the editor set that the host has not yet been told of: a bit per
-    // parameter, and the latest value of each.
-    std::atomic<std::uint32_t> pending{0};
-    std::atomic<float> pending_value[QZ_Effect_Bridge::kParams] = {};
-    bool gui_created = false;
+    const clap_host_timer_support_t* host_timers = nullptr;
+    clap_id timer = CLAP_INVALID_ID;
+    std::unique_ptr<QZ_Effect_Bridge> sound;
+    std::unique_ptr<QZ_Effect_Bridge> editor;
+    std::atomic<bool> editor_up{false};
     void* parent = nullptr;
+
+    // Set in the editor, not yet in the sound instance nor told to the host:
+    // a bit per parameter, its host value, and the cutoff itself (a host value
+    // cannot name every knob value).
+    std::atomic<std::uint32_t> from_editor{0};
+    std::atomic<float> from_editor_value[kParams] = {};
+    std::atomic<float> from_editor_hz{0.0f};
+    // Set by the host while the editor is up, not yet shown in it.
+    std::atomic<std::uint32_t> to_editor{0};
+    std::atomic<float> to_editor_value[kParams] = {};
 
     static Instance* of(const clap_plugin_t* p) { return p ? static_cast<Instance*>(p->plugin_data) : nullptr; }
 
-    // The editor's changes (from its thread): kept for the next process or
-    // flush, and the host asked for one.
+    // The editor's changes (on its thread): kept for the next process or flush,
+    // and the host asked for one.
     static void heard(void* ctx, QZ_Effect_Bridge::Change what, int index, float value) {
         auto* self = static_cast<Instance*>(ctx);
-        if (what != QZ_Effect_Bridge::Change::Value || index < 0 || index >= QZ_Effect_Bridge::kParams) return;
-        self->pending_value[index].store(value, std::memory_order_relaxed);
-        self->pending.fetch_or(1u << index, std::memory_order_release);
+        if (what != QZ_Effect_Bridge::Change::Value || index < 0 || index >= kParams) return;
+        if (index == QZ_Effect_Bridge::kFrequency)
+            self->from_editor_hz.store(self->editor->cutoff_hz(), std::memory_order_relaxed);
+        self->from_editor_value[index].store(value, std::memory_order_relaxed);
+        self->from_editor.fetch_or(1u << index, std::memory_order_release);
         if (self->host_params && self->host_params->request_flush) self->host_params->request_flush(self->host);
     }
 
-    // Tells the host of the editor's changes as output events.
-    void push_pending(const clap_output_events_t* out) {
-        if (!out || !out->try_push) return;
-        std::uint32_t bits = pending.exchange(0, std::memory_order_acquire);
-        for (int i = 0; i < QZ_Effect_Bridge::kParams; ++i) {
+    // The editor's changes into the sound instance, and to the host as output
+    // events (at the start of the block).
+    void take_from_editor(const clap_output_events_t* out) {
+        const std::uint32_t bits = from_editor.exchange(0, std::memory_order_acquire);
+        for (int i = 0; i < kParams; ++i) {
             if (!(bits & (1u << i))) continue;
+            const float x = from_editor_value[i].load(std::memory_order_relaxed);
+            if (i == QZ_Effect_Bridge::kFrequency)
+                sound->set_cutoff_hz(from_editor_hz.load(std::memory_order_relaxed));
+            else
+                sound->set_param(i, x);
+            if (!out || !out->try_push) continue;
             clap_event_param_value_t ev{};
             ev.header.size = sizeof ev;
             ev.header.time = 0;
@@ -75,9 +98,8 @@ struct Instance {
             ev.port_index = -1;
             ev.channel = -1;
             ev.key = -1;
-            ev.value = pending_value[i].load(std::memory_order_relaxed);
-            // A full list keeps the change for the next call.
-            if (!out->try_push(out, &ev.header)) pending.fetch_or(1u << i, std::memory_order_relaxed);
+            ev.value = x;
+            out->try_push(out, &ev.header);
         }
     }
 
@@ -87,8 +109,28 @@ struct Instance {
             h->size < sizeof(clap_event_param_value_t))
             return;
         const auto* ev = reinterpret_cast<const clap_event_param_value_t*>(h);
-        if (ev->param_id < static_cast<std::uint32_t>(QZ_Effect_Bridge::kParams))
-            bridge->set_param(static_cast<int>(ev->param_id), static_cast<float>(ev->value));
+        if (ev->param_id >= static_cast<std::uint32_t>(kParams)) return;
+        const int i = static_cast<int>(ev->param_id);
+        const float x = static_cast<float>(ev->value);
+        sound->set_param(i, x);
+        if (editor_up.load(std::memory_order_acquire)) {
+            to_editor_value[i].store(x, std::memory_order_relaxed);
+            to_editor.fetch_or(1u << i, std::memory_order_release);
+        }
+    }
+
+    // After events: the editor follows on the main thread, on the host's
+    // callback or at the next tick of our timer (hosts differ in which they serve).
+    void ask_for_main_thread() {
+        if (to_editor.load(std::memory_order_relaxed) && host->request_callback) host->request_callback(host);
+    }
+
+    // On the main thread: the host's changes into the editor.
+    void show_in_editor() {
+        if (!editor) return;
+        const std::uint32_t bits = to_editor.exchange(0, std::memory_order_acquire);
+        for (int i = 0; i < kParams; ++i)
+            if (bits & (1u << i)) editor->set_param(i, to_editor_value[i].load(std::memory_order_relaxed));
     }
 };
 
@@ -103,17 +145,17 @@ bool params_get_info(const clap_plugin_t* p, std::uint32_t index, clap_param_inf
     const int i = static_cast<int>(index);
     info->id = index;
     info->flags = CLAP_PARAM_IS_AUTOMATABLE | (QZ_Effect_Bridge::param_stepped(i) ? CLAP_PARAM_IS_STEPPED : 0u);
-    self->bridge->param_name(i, info->name, sizeof info->name);
+    self->sound->param_name(i, info->name, sizeof info->name);
     info->min_value = 0.0;
     info->max_value = 1.0;
-    info->default_value = self->bridge->param_default(i);
+    info->default_value = self->sound->param_default(i);
     return true;
 }
 
 bool params_get_value(const clap_plugin_t* p, std::uint32_t id, double* value) {
     Instance* self = Instance::of(p);
     if (!self || !value || id >= static_cast<std::uint32_t>(QZ_Effect_Bridge::kParams)) return false;
-    *value = self->bridge->param(static_cast<int>(id));
+    *value = self->sound->param(static_cast<int>(id));
     return true;
 }
 
@@ -122,13 +164,13 @@ bool params_value_to_text(const clap_plugin_t* p, std::uint32_t id, double value
     Instance* self = Instance::of(p);
     if (!self || !text || capacity == 0 || id >= static_cast<std::uint32_t>(QZ_Effect_Bridge::kParams))
         return false;
-    return self->bridge->param_text_at(static_cast<int>(id), static_cast<float>(value), text, capacity);
+    return self->sound->param_text_at(static_cast<int>(id), static_cast<float>(value), text, capacity);
 }
 
 bool params_text_to_value(const clap_plugin_t* p, std::uint32_t id, const char* text, double* value) {
     Instance* self = Instance::of(p);
     float v = 0.0f;
-    if (!self || !value || !self->bridge->param_from_text(static_cast<int>(id), text, &v)) return false;
+    if (!self || !value || !self->sound->param_from_text(static_cast<int>(id), text, &v)) return false;
     *value = v;
     return true;
 }
@@ -140,7 +182,8 @@ void params_flush(const clap_plugin_t* p, const clap_input_events_t* in, const c
         const std::uint32_t n = in->size(in);
         for (std::uint32_t k = 0; k < n; ++k) self->apply(in->get(in, k));
     }
-    self->push_pending(out);
+    self->take_from_editor(out);
+    self->ask_for_main_thread();
 }
 
 const clap_plugin_params_t kParamsExt = {params_count,         params_get_info,      params_get_value,
@@ -172,7 +215,7 @@ bool state_save(const clap_plugin_t* p, const clap_ostream_t* stream) {
     unsigned char bytes[512];
     const std::size_t size = QZ_Effect_Bridge::preset_size();
     if (size > sizeof bytes) return false;
-    self->bridge->preset(bytes);
+    self->sound->preset(bytes);
     // A stream may take fewer bytes than offered.
     for (std::size_t done = 0; done < size;) {
         const std::int64_t n = stream->write(stream, bytes + done, size - done);
@@ -197,7 +240,8 @@ bool state_load(const clap_plugin_t* p, const clap_istream_t* stream) {
         if (static_cast<std::uint64_t>(n) > want - got) return false;  // a stream that claims too much
         got += static_cast<std::size_t>(n);
     }
-    if (self->bridge->set_preset(bytes, got)) return false;
+    if (self->sound->set_preset(bytes, got)) return false;
+    if (self->editor) self->editor->set_preset(bytes, got);
     if (self->host_params && self->host_params->rescan) self->host_params->rescan(self->host, CLAP_PARAM_RESCAN_VALUES);
     return true;
 }
@@ -225,17 +269,40 @@ bool gui_get_preferred_api(const clap_plugin_t*, const char** api, bool* floatin
 
 bool gui_create(const clap_plugin_t* p, const char* api, bool floating) {
     Instance* self = Instance::of(p);
-    if (!self || !gui_is_api_supported(p, api, floating) || self->gui_created) return false;
-    self->gui_created = true;
+    if (!self || !gui_is_api_supported(p, api, floating) || self->editor) return false;
+    try {
+        self->editor = QZ_Effect_Bridge::create(&Instance::heard, self);
+    } catch (...) {
+        return false;
+    }
+    if (!self->editor) return false;
+    // It starts where the sound is; from now on the host's changes reach it too.
+    self->editor_up.store(true, std::memory_order_release);
+    // A few times a second is enough for the eye.
+    if (self->host_timers && self->host_timers->register_timer &&
+        !self->host_timers->register_timer(self->host, 30, &self->timer))
+        self->timer = CLAP_INVALID_ID;
+    unsigned char bytes[512];
+    if (QZ_Effect_Bridge::preset_size() <= sizeof bytes) {
+        self->sound->preset(bytes);
+        self->editor->set_preset(bytes, QZ_Effect_Bridge::preset_size());
+    }
     self->parent = nullptr;
     return true;
 }
 
 void gui_destroy(const clap_plugin_t* p) {
     Instance* self = Instance::of(p);
-    if (!self) return;
-    self->bridge->editor_close();
-    self->gui_created = false;
+    if (!self || !self->editor) return;
+    self->editor_up.store(false, std::memory_order_release);
+    if (self->timer != CLAP_INVALID_ID && self->host_timers->unregister_timer)
+        self->host_timers->unregister_timer(self->host, self->timer);
+    self->timer = CLAP_INVALID_ID;
+    // Its window and event thread go first: no change of the editor's arrives
+    // while the instance goes.
+    self->editor->editor_close();
+    self->editor.reset();
+    self->to_editor.store(0, std::memory_order_relaxed);
     self->parent = nullptr;
 }
 
@@ -244,7 +311,8 @@ bool gui_set_scale(const clap_plugin_t*, double) { return false; }
 bool gui_get_size(const clap_plugin_t* p, std::uint32_t* width, std::uint32_t* height) {
     Instance* self = Instance::of(p);
     int w = 0, h = 0;
-    if (!self || !self->bridge->editor_size(&w, &h)) return false;
+    // Both instances have the same panel; the sound one answers before create.
+    if (!self || !(self->editor ? self->editor : self->sound)->editor_size(&w, &h)) return false;
     if (width) *width = static_cast<std::uint32_t>(w);
     if (height) *height = static_cast<std::uint32_t>(h);
     return true;
@@ -270,7 +338,7 @@ bool gui_set_size(const clap_plugin_t* p, std::uint32_t width, std::uint32_t hei
 
 bool gui_set_parent(const clap_plugin_t* p, const clap_window_t* window) {
     Instance* self = Instance::of(p);
-    if (!self || !self->gui_created || !window || (window->api && std::strcmp(window->api, kWindowApi) != 0))
+    if (!self || !self->editor || !window || (window->api && std::strcmp(window->api, kWindowApi) != 0))
         return false;
 #if defined(_WIN32)
     void* parent = window->win32;
@@ -280,7 +348,7 @@ bool gui_set_parent(const clap_plugin_t* p, const clap_window_t* window) {
     if (!parent) return false;
     self->parent = parent;
     // The editor is a child of the parent: it shows whenever the parent does.
-    return self->bridge->editor_open(parent);
+    return self->editor->editor_open(parent);
 }
 
 bool gui_set_transient(const clap_plugin_t*, const clap_window_t*) { return false; }
@@ -289,14 +357,14 @@ void gui_suggest_title(const clap_plugin_t*, const char*) {}
 
 bool gui_show(const clap_plugin_t* p) {
     Instance* self = Instance::of(p);
-    if (!self || !self->parent) return false;
-    return self->bridge->editor_is_open() || self->bridge->editor_open(self->parent);
+    if (!self || !self->editor || !self->parent) return false;
+    return self->editor->editor_is_open() || self->editor->editor_open(self->parent);
 }
 
 bool gui_hide(const clap_plugin_t* p) {
     Instance* self = Instance::of(p);
-    if (!self || !self->gui_created) return false;
-    self->bridge->editor_close();
+    if (!self || !self->editor) return false;
+    self->editor->editor_close();
     return true;
 }
 
@@ -314,27 +382,33 @@ bool plugin_init(const clap_plugin_t* p) {
     if (self->host->get_extension)
         self->host_params =
             static_cast<const clap_host_params_t*>(self->host->get_extension(self->host, CLAP_EXT_PARAMS));
+    if (self->host->get_extension)
+        self->host_timers = static_cast<const clap_host_timer_support_t*>(
+            self->host->get_extension(self->host, CLAP_EXT_TIMER_SUPPORT));
     try {
-        self->bridge = QZ_Effect_Bridge::create(&Instance::heard, self);
+        self->sound = QZ_Effect_Bridge::create_without_editor();
     } catch (...) {
         return false;  // no exception crosses into the host
     }
-    return self->bridge != nullptr;
+    return self->sound != nullptr;
 }
 
-void plugin_destroy(const clap_plugin_t* p) { delete Instance::of(p); }
+void plugin_destroy(const clap_plugin_t* p) {
+    gui_destroy(p);
+    delete Instance::of(p);
+}
 
 bool plugin_activate(const clap_plugin_t* p, double rate, std::uint32_t, std::uint32_t max_frames) {
     Instance* self = Instance::of(p);
-    if (!self || !self->bridge || !(rate >= 1.0)) return false;
-    self->bridge->set_sample_rate(rate);
-    if (max_frames > 0 && max_frames <= INT32_MAX) self->bridge->set_block_size(static_cast<std::int32_t>(max_frames));
-    self->bridge->resume();
+    if (!self || !self->sound || !(rate >= 1.0)) return false;
+    self->sound->set_sample_rate(rate);
+    if (max_frames > 0 && max_frames <= INT32_MAX) self->sound->set_block_size(static_cast<std::int32_t>(max_frames));
+    self->sound->resume();
     return true;
 }
 
 void plugin_deactivate(const clap_plugin_t* p) {
-    if (Instance* self = Instance::of(p)) self->bridge->suspend();
+    if (Instance* self = Instance::of(p)) self->sound->suspend();
 }
 
 bool plugin_start_processing(const clap_plugin_t*) { return true; }
@@ -342,7 +416,7 @@ bool plugin_start_processing(const clap_plugin_t*) { return true; }
 void plugin_stop_processing(const clap_plugin_t*) {}
 
 void plugin_reset(const clap_plugin_t* p) {
-    if (Instance* self = Instance::of(p)) self->bridge->reset();
+    if (Instance* self = Instance::of(p)) self->sound->reset();
 }
 
 float* channel(const clap_audio_buffer_t* buffers, std::uint32_t count, std::uint32_t index) {
@@ -359,7 +433,9 @@ std::int32_t plugin_process(const clap_plugin_t* p, const clap_process_t* proces
     float* right = channel(process->audio_outputs, process->audio_outputs_count, 1);
     if (process->audio_outputs_count > 0 && process->audio_outputs) process->audio_outputs[0].constant_mask = 0;
 
-    // Each value event takes effect at its own frame: the block is cut there.
+    // The editor's changes from the block's start; each of the host's value
+    // events at its own frame: the block is cut there.
+    self->take_from_editor(process->out_events);
     const clap_input_events_t* events = process->in_events;
     const std::uint32_t n_events = events && events->size && events->get ? events->size(events) : 0;
     std::uint32_t done = 0;
@@ -368,18 +444,28 @@ std::int32_t plugin_process(const clap_plugin_t* p, const clap_process_t* proces
         if (!h) continue;
         std::uint32_t at = h->time < frames ? h->time : frames;
         if (at > done) {
-            self->bridge->process(in ? in + done : nullptr, left ? left + done : nullptr,
+            self->sound->process(in ? in + done : nullptr, left ? left + done : nullptr,
                                   right ? right + done : nullptr, at - done);
             done = at;
         }
         self->apply(h);
     }
     if (frames > done)
-        self->bridge->process(in ? in + done : nullptr, left ? left + done : nullptr, right ? right + done : nullptr,
+        self->sound->process(in ? in + done : nullptr, left ? left + done : nullptr, right ? right + done : nullptr,
                               frames - done);
-    self->push_pending(process->out_events);
+    self->ask_for_main_thread();
     return CLAP_PROCESS_CONTINUE;
 }
+
+void plugin_on_main_thread(const clap_plugin_t* p) {
+    if (Instance* self = Instance::of(p)) self->show_in_editor();
+}
+
+void timer_tick(const clap_plugin_t* p, clap_id) {
+    if (Instance* self = Instance::of(p)) self->show_in_editor();
+}
+
+const clap_plugin_timer_support_t kTimerExt = {timer_tick};
 
 const void* plugin_get_extension(const clap_plugin_t*, const char* id) {
     if (!id) return nullptr;
@@ -388,10 +474,10 @@ const void* plugin_get_extension(const clap_plugin_t*, const char* id) {
     if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kStateExt;
     if (std::strcmp(id, CLAP_EXT_LATENCY) == 0) return &kLatencyExt;
     if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &kGuiExt;
+    if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &kTimerExt;
     return nullptr;
 }
 
-void plugin_on_main_thread(const clap_plugin_t*) {}
 
 // ---------------------------------------------------------------- factory and entry
 

@@ -48,14 +48,14 @@ void clip_to_fixed(const float* src, std::int32_t* dst, VstInt32 n) {
     }
 }
 
-void to_float(const std::int32_t* src, float* dst, VstInt32 n) {
-    for (VstInt32 i = 0; i < n; ++i) dst[i] = static_cast<float>(src[i]) * kInvFullScale;
-}
 
 }  // namespace
 
+thread_local bool QZ_Main_Vst::make_without_editor = false;
+
 QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
     : AudioEffectX(audioMaster, kNumPrograms, kNumParams) {
+    with_editor = !make_without_editor;
     build();
     sizeWindow(editor_width, editor_height);
     if (usesChunks()) programsAreChunks(true);
@@ -64,7 +64,7 @@ QZ_Main_Vst::QZ_Main_Vst(audioMasterCallback audioMaster)
     setUniqueID(kUniqueID);
 #if ZELO_WITH_GUI
     // The editor opens no display until the host shows it.
-    setEditor(new QZ_Main_Vst_Editor(this));
+    if (with_editor) setEditor(new QZ_Main_Vst_Editor(this));
 #endif
 }
 
@@ -99,11 +99,12 @@ void QZ_Main_Vst::setSampleRate(float rate) {
 QZ_Effect_Lopass* QZ_Main_Vst::steady_filter() const {
     // The chain as build() made it, each of its three effects on and staying
     // on, each writing its whole output: copy in, the filter over it, copy out.
-    if (pipe_->effects.count != 3) return nullptr;
-    auto* in = QZ_object_as<QZ_Effect_Copy>(objects[COPY_IN]);
-    auto* lp = QZ_object_as<QZ_Effect_Lopass>(objects[LOPASS]);
-    auto* out = QZ_object_as<QZ_Effect_Copy>(objects[COPY_OUT]);
-    if (!in || !lp || !out) return nullptr;
+    QZ_Effect_Copy* in = copy_in_;
+    QZ_Effect_Lopass* lp = lopass_;
+    QZ_Effect_Copy* out = copy_out_;
+    if (pipe_->effects.count != 3 || !in || !lp || !out || QZ_object_from_handle(objects[COPY_IN]) != in ||
+        QZ_object_from_handle(objects[LOPASS]) != lp || QZ_object_from_handle(objects[COPY_OUT]) != out)
+        return nullptr;
     for (QZ_Effect* e : {static_cast<QZ_Effect*>(in), static_cast<QZ_Effect*>(lp), static_cast<QZ_Effect*>(out)})
         if (!e->requested_on() || !e->current_on() || !e->prepared() || e->mode() != QZ_MODE_SET ||
             e->pipe() != pipe_)
@@ -118,11 +119,32 @@ QZ_Effect_Lopass* QZ_Main_Vst::steady_filter() const {
 }
 
 void QZ_Main_Vst::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
+    run<false>(inputs, outputs, sampleFrames);
+}
+
+void QZ_Main_Vst::processDeprecated(float** inputs, float** outputs, VstInt32 sampleFrames) {
+    run<true>(inputs, outputs, sampleFrames);
+}
+
+VstInt32 QZ_Main_Vst::canDo(char* text) {
+    // Asked by the standalone host, which then mixes instances through the
+    // accumulating call.
+    return text && std::strcmp(text, "zeloAccumulatingProcess") == 0 ? 1 : 0;
+}
+
+template <bool Add>
+void QZ_Main_Vst::run(float** inputs, float** outputs, VstInt32 sampleFrames) {
     if (sampleFrames <= 0 || !outputs) return;
     const float* in = inputs ? inputs[0] : nullptr;
     float* out0 = outputs[0];
     float* out1 = outputs[1];
     const bool alive = chain_alive();
+    const auto put = [](float* o, float v) {
+        if constexpr (Add)
+            *o += v;
+        else
+            *o = v;
+    };
     if (alive && in && out0 && out1) {
         if (QZ_Effect_Lopass* lp = steady_filter()) {
             // The pass's result in one loop: the conversions in and out are
@@ -143,8 +165,8 @@ void QZ_Main_Vst::processReplacing(float** inputs, float** outputs, VstInt32 sam
                 const std::uint32_t h = static_cast<std::uint32_t>((static_cast<std::uint64_t>(xb - y) * k) >> 32);
                 y = ylow + h;
                 const float v = static_cast<float>(static_cast<std::int32_t>(y)) * kInvFullScale;
-                out0[i] = v;
-                out1[i] = v;
+                put(out0 + i, v);
+                put(out1 + i, v);
             }
             lp->y = static_cast<std::int32_t>(y);
             return;
@@ -155,10 +177,11 @@ void QZ_Main_Vst::processReplacing(float** inputs, float** outputs, VstInt32 sam
         const VstInt32 n = sampleFrames - k < block_length ? sampleFrames - k : block_length;
         if (!alive) {
             // Without its chain the effect is silent rather than wrong.
-            for (VstInt32 i = 0; i < n; ++i) {
-                if (out0) out0[k + i] = 0.0f;
-                if (out1) out1[k + i] = 0.0f;
-            }
+            if constexpr (!Add)
+                for (VstInt32 i = 0; i < n; ++i) {
+                    if (out0) out0[k + i] = 0.0f;
+                    if (out1) out1[k + i] = 0.0f;
+                }
             continue;
         }
         std::int32_t* bi = buf_i_->main_block();
@@ -169,8 +192,9 @@ void QZ_Main_Vst::processReplacing(float** inputs, float** outputs, VstInt32 sam
         QZ_Soundpipe::m_bl(pipe_, QZ_value::integer(n));
         pipe_->process();
         const std::int32_t* bo = buf_o_->main_block();
-        if (out0) to_float(bo, out0 + k, n);
-        if (out1) to_float(bo, out1 + k, n);
+        for (float* o : {out0, out1})
+            if (o)
+                for (VstInt32 i = 0; i < n; ++i) put(o + k + i, static_cast<float>(bo[i]) * kInvFullScale);
     }
 }
 

@@ -13,6 +13,9 @@ public:
     static constexpr VstInt32 kVendorVersion = 1000;
     static constexpr VstInt32 kNumPrograms = 1;
     static constexpr VstInt32 kNumParams = 2;
+    // Set by a format adapter of this module around its call of the entry:
+    // the instance made on this thread is for sound only (no editor, no widgets).
+    static thread_local bool make_without_editor;
 
     explicit QZ_Main_Vst(audioMasterCallback audioMaster);
     ~QZ_Main_Vst() override;
@@ -20,6 +23,10 @@ public:
     void open() override;
     void setSampleRate(float sampleRate) override;
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+    // The accumulating call: the same output, added to what the buffers hold.
+    void processDeprecated(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+    // "zeloAccumulatingProcess": yes; anything else: don't know.
+    VstInt32 canDo(char* text) override;
     void setParameter(VstInt32 index, float value) override;
     float getParameter(VstInt32 index) override;
     VstInt32 getProgram() override { return 0; }
@@ -50,6 +57,8 @@ private:
     // The filter when the chain is in its usual steady state (see
     // processReplacing), else null.
     QZ_Effect_Lopass* steady_filter() const;
+    template <bool Add>
+    void run(float** inputs, float** outputs, VstInt32 sampleFrames);
 
     // A record's value word, as its kind uses it.
     struct Word {

@@ -302,20 +302,29 @@ __attribute__((target("avx2"))) void int24_to_float_avx2(const unsigned char* sr
     convert<Kind::i24, Kind::f32, 3, 4>(src + 3 * k, 3, 24, dst + 4 * k, 4, 32, count - k);
 }
 
+// Without doubles: with c the clamped sample and a = |c| 2^31 (exact), the
+// rule's trunc(|c| (2^31 - 1)) = trunc(a - |c|) is trunc(a), less one where the
+// fraction of a is below |c|. The double product of the rule rounds, but never
+// across an integer: the distance to one is at least c's own last bit, far
+// above the rounding. 2^31 itself truncates to the word 0x80000000, which less
+// one is the right 0x7FFFFFFF; the sign goes on last.
 __attribute__((target("avx2"))) void float_to_int32_avx2(const unsigned char* src, unsigned, unsigned,
                                                           unsigned char* dst, unsigned, unsigned,
                                                           std::int32_t count) {
-    // Clamping the floats is clamping their doubles (+-1 are floats); maxps gives
-    // its second operand for a NaN.
     const __m256 low = _mm256_set1_ps(-1.0f), high = _mm256_set1_ps(1.0f);
-    const __m256d scale = _mm256_set1_pd(2147483647.0);
+    const __m256 scale = _mm256_set1_ps(2147483648.0f), sign = _mm256_set1_ps(-0.0f);
     std::int32_t k = 0;
     for (; k + 8 <= count; k += 8) {
-        const __m256 f = _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(reinterpret_cast<const float*>(src + 4 * k)), low), high);
-        const __m256d a = _mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(f)), scale);
-        const __m256d b = _mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(f, 1)), scale);
-        const __m256i v = _mm256_set_m128i(_mm256_cvttpd_epi32(b), _mm256_cvttpd_epi32(a));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * k), v);
+        // maxps gives its second operand for a NaN: -1.
+        const __m256 c =
+            _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(reinterpret_cast<const float*>(src + 4 * k)), low), high);
+        const __m256 mag = _mm256_andnot_ps(sign, c);
+        const __m256 a = _mm256_mul_ps(mag, scale);
+        const __m256 whole = _mm256_round_ps(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m256i below = _mm256_castps_si256(_mm256_cmp_ps(_mm256_sub_ps(a, whole), mag, _CMP_LT_OQ));
+        const __m256i m = _mm256_add_epi32(_mm256_cvttps_epi32(whole), below);
+        const __m256i neg = _mm256_srai_epi32(_mm256_castps_si256(c), 31);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * k), _mm256_sub_epi32(_mm256_xor_si256(m, neg), neg));
     }
     convert<Kind::f32, Kind::i32, 4, 4>(src + 4 * k, 4, 32, dst + 4 * k, 4, 32, count - k);
 }

@@ -8,6 +8,9 @@ PKGS=(
   clang libclang-rt-dev
   libx11-dev libxext-dev libxtst-dev libfreetype-dev libfontconfig-dev
   libasound2-dev libjack-jackd2-dev libsndfile1-dev libpng-dev
+  # LV2: the headers the plug-in builds with, lilv for hosting plug-ins, and
+  # the tools that validate, list and run the bundle in the tests.
+  lv2-dev liblilv-dev lilv-utils sordi
   xvfb xauth fonts-wine fonts-dejavu-core jackd2
   dpf-plugins-vst
   g++-mingw-w64-i686

@@ -23,7 +23,7 @@ echo "== tsan: threaded tests"
 # host's menu actions during blocks, the editor opened and closed while audio
 # and host parameter threads run).
 cmake --preset tsan > /dev/null
-cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation rts_tests host_thread_tests rts_jack_tests zelo_editor_tests zelo_clap_tests zelo_editor_thread_tests 2>/dev/null ||
+cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plugin_validation rts_tests host_thread_tests rts_jack_tests zelo_editor_tests zelo_clap_tests zelo_editor_thread_tests zelo_lv2_tests zelo_lv2_ui_tests 2>/dev/null ||
   cmake --build build/tsan -j"$JOBS"
 (cd build/tsan && ctest --output-on-failure -j"$JOBS" --timeout 300 -R "Thread|ParametersFromASecondThread")
 

@@ -67,8 +67,9 @@ std::unique_ptr<Plugin> Plugin::create(const Module& module, std::string* error,
     }
     std::unique_ptr<Plugin> p(new Plugin);
     p->host_ = {CLAP_VERSION_VALUE, p.get(), "zelo", "zelo.audio", "https://zelo.audio/", "1.0.0",
-                &Plugin::host_get_extension, &Plugin::host_request, &Plugin::host_request, &Plugin::host_request};
+                &Plugin::host_get_extension, &Plugin::host_request, &Plugin::host_request, &Plugin::host_request_callback};
     p->host_params_ = {&Plugin::host_rescan, &Plugin::host_clear, &Plugin::host_request_flush};
+    p->host_timers_ = {&Plugin::host_register_timer, &Plugin::host_unregister_timer};
     p->in_events_ = {p.get(), &Plugin::in_size, &Plugin::in_get};
     p->out_events_ = {p.get(), &Plugin::out_push};
     const clap_plugin_t* pl = f->create_plugin(f, &p->host_, d->id);
@@ -99,10 +100,43 @@ Plugin::~Plugin() {
 
 const void* Plugin::host_get_extension(const clap_host_t* host, const char* id) {
     if (host && id && std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &of(host)->host_params_;
+    if (host && id && std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &of(host)->host_timers_;
     return nullptr;
 }
 
 void Plugin::host_request(const clap_host_t*) {}
+
+void Plugin::host_request_callback(const clap_host_t* host) {
+    of(host)->callback_requests_.fetch_add(1);
+    of(host)->callback_pending_.store(true);
+}
+
+bool Plugin::host_register_timer(const clap_host_t* host, std::uint32_t period_ms, clap_id* id) {
+    Plugin* self = of(host);
+    if (!id || period_ms == 0 || self->timer_period_ != 0) return false;
+    self->timer_period_ = period_ms;
+    *id = 7;
+    return true;
+}
+
+bool Plugin::host_unregister_timer(const clap_host_t* host, clap_id id) {
+    Plugin* self = of(host);
+    if (id != 7 || self->timer_period_ == 0) return false;
+    self->timer_period_ = 0;
+    return true;
+}
+
+void Plugin::tick_timers() {
+    if (timer_period_ == 0 || !plugin_->get_extension) return;
+    const auto* t = static_cast<const clap_plugin_timer_support_t*>(plugin_->get_extension(plugin_, CLAP_EXT_TIMER_SUPPORT));
+    if (t && t->on_timer) t->on_timer(plugin_, 7);
+}
+
+bool Plugin::main_thread_callback() {
+    if (!callback_pending_.exchange(false)) return false;
+    if (plugin_->on_main_thread) plugin_->on_main_thread(plugin_);
+    return true;
+}
 
 void Plugin::host_rescan(const clap_host_t* host, std::uint32_t) { of(host)->rescans_.fetch_add(1); }
 

@@ -97,6 +97,14 @@ public:
     // Requests the plug-in made of the host (any thread).
     int flush_requests() const { return flush_requests_.load(); }
     int rescans() const { return rescans_.load(); }
+    int callback_requests() const { return callback_requests_.load(); }
+    // On the main thread: on_main_thread, if the plug-in asked for it since
+    // the last call. True when it was called.
+    bool main_thread_callback();
+    // The host's timers: the plug-in's registered periods (0: none), and a
+    // tick of every timer, as a host's event loop gives them.
+    std::uint32_t timer_period() const { return timer_period_; }
+    void tick_timers();
 
     static constexpr std::size_t kEventCapacity = 256;
     static constexpr std::size_t kOutCapacity = 256;
@@ -105,6 +113,9 @@ private:
     Plugin() = default;
     static const void* host_get_extension(const clap_host_t* host, const char* id);
     static void host_request(const clap_host_t* host);
+    static void host_request_callback(const clap_host_t* host);
+    static bool host_register_timer(const clap_host_t* host, std::uint32_t period_ms, clap_id* id);
+    static bool host_unregister_timer(const clap_host_t* host, clap_id id);
     static void host_rescan(const clap_host_t* host, std::uint32_t flags);
     static void host_clear(const clap_host_t* host, std::uint32_t id, std::uint32_t flags);
     static void host_request_flush(const clap_host_t* host);
@@ -115,6 +126,8 @@ private:
 
     clap_host_t host_{};
     clap_host_params_t host_params_{};
+    clap_host_timer_support_t host_timers_{};
+    std::uint32_t timer_period_ = 0;  // one timer at most in this host
     const clap_plugin_t* plugin_ = nullptr;
     const clap_plugin_params_t* params_ = nullptr;
     const clap_plugin_audio_ports_t* ports_ = nullptr;
@@ -136,6 +149,8 @@ private:
 
     std::atomic<int> flush_requests_{0};
     std::atomic<int> rescans_{0};
+    std::atomic<int> callback_requests_{0};
+    std::atomic<bool> callback_pending_{false};
 };
 
 }  // namespace zelo::claphost

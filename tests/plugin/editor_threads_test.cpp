@@ -84,6 +84,15 @@ protected:
         auto* ed = static_cast<QZ_Main_Vst_Editor*>(vst->getEditor());
         return ed ? ed->frame_window() : nullptr;
     }
+    // Whether a preset button shows pressed (an action still under way); read
+    // under the lock the editor's thread changes it under.
+    bool pressed(int slot) {
+        QZ_Win* win = frame();
+        auto* b = QZ_object_as<QZ_Wid_Butt>(vst->widgets[slot]);
+        if (!win || !b) return false;
+        std::lock_guard<std::recursive_timed_mutex> lock(win->paint_mutex());
+        return b->state;
+    }
     // Pixels of the editor's rows [0, rows) differing from the reference.
     int differences(const QZ_Picture& want, int rows) {
         XImage* img = XGetImage(dpy, child, 0, 0, 200, static_cast<unsigned>(rows), AllPlanes, ZPixmap);
@@ -260,8 +269,7 @@ TEST_F(EditorThreads, ThePanelRepaintsWhileABoxIsUp) {
     key(box, XK_Return);
     bool gone = false;
     for (int i = 0; i < 300 && !gone; ++i) {
-        auto* b = QZ_object_as<QZ_Wid_Butt>(vst->widgets[QZ_Application::W_LOAD_BUTTON]);
-        gone = b && !b->state;
+        gone = !pressed(QZ_Application::W_LOAD_BUTTON);
         if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(gone);
@@ -292,8 +300,7 @@ TEST_F(EditorThreads, ThePanelRepaintsWhileTheFileDialogIsUp) {
     bool gone = false;
     for (int i = 0; i < 300 && !gone; ++i) {
         if (Window w = wait_for_window("File preset")) key(w, XK_Escape);
-        auto* b = QZ_object_as<QZ_Wid_Butt>(vst->widgets[QZ_Application::W_SAVE_BUTTON]);
-        gone = b && !b->state;
+        gone = !pressed(QZ_Application::W_SAVE_BUTTON);
         if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(gone);

@@ -670,3 +670,37 @@ TEST(PluginProcess, InPlaceBlocksGiveTheSameSamples) {
         EXPECT_EQ(std::memcmp(r.data(), r2.data(), in.size() * sizeof(float)), 0) << block;
     }
 }
+
+// The accumulating call (the standalone host mixes instances with it) adds
+// exactly what processReplacing writes, filter on or off, and the effect
+// says it has one only when asked by its own name for it.
+TEST(PluginProcess, TheAccumulatingCallAddsWhatReplacingWrites) {
+    const std::vector<float> in = sweep(1500, 44100);
+    for (float state : {1.0f, 0.0f}) {
+        auto a = started();
+        auto b = started();
+        a->set_parameter(0, state);
+        b->set_parameter(0, state);
+        std::vector<float> l(in.size()), r(in.size()), al(in.size()), ar(in.size());
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            al[i] = 0.25f - 0.001f * static_cast<float>(i % 500);
+            ar[i] = -al[i];
+        }
+        const std::vector<float> before_l = al, before_r = ar;
+        AEffect* e = b->effect();
+        for (std::size_t k = 0; k < in.size(); k += 300) {
+            a->process(in.data() + k, l.data() + k, r.data() + k, 300);
+            float* ins[1] = {const_cast<float*>(in.data() + k)};
+            float* outs[2] = {al.data() + k, ar.data() + k};
+            e->process(e, ins, outs, 300);
+        }
+        std::size_t bad = 0;
+        for (std::size_t i = 0; i < in.size(); ++i)
+            bad += al[i] != before_l[i] + l[i] || ar[i] != before_r[i] + r[i];
+        EXPECT_EQ(bad, 0u) << "state " << state;
+    }
+    auto p = started();
+    char yes[] = "zeloAccumulatingProcess", other[] = "bypass";
+    EXPECT_EQ(p->dispatch(effCanDo, 0, 0, yes), 1);
+    EXPECT_EQ(p->dispatch(effCanDo, 0, 0, other), 0);
+}

@@ -214,6 +214,43 @@ TEST(RtsConvert, FloatToInt32IsTheSameAtEveryWidth) {
     QZ_rts_limit_vector_width(512);
 }
 
+// Every exponent a sample below full scale can have, with mantissas at both
+// ends and between, both signs: the vector paths against the rule in doubles
+// (where the fraction of x 2^31 meets x itself, and at 2^31).
+TEST(RtsConvert, FloatToInt32AtEveryExponent) {
+    std::vector<float> values;
+    std::uint32_t seed = 777;
+    for (std::uint32_t e = 1; e <= 127; ++e)
+        for (int j = 0; j < 40; ++j) {
+            seed = seed * 1664525u + 1013904223u;
+            const std::uint32_t mant = j == 0 ? 0u : j == 1 ? 1u : j == 2 ? 0x7FFFFFu : j == 3 ? 0x400000u : seed >> 9;
+            const std::uint32_t bits = (e << 23) | mant;
+            float f;
+            std::memcpy(&f, &bits, 4);
+            if (f > 1.0f) continue;
+            values.push_back(f);
+            values.push_back(-f);
+        }
+    const int n = static_cast<int>(values.size());
+    Block s(QZ_RTS_FLOAT32, n, 0, 0);
+    for (int k = 0; k < n; ++k) s.put<float>(k, values[static_cast<std::size_t>(k)]);
+    for (int width : {0, 128, 256, 512}) {
+        QZ_rts_limit_vector_width(width);
+        Block d(QZ_RTS_INT32, n, 0, 0);
+        ASSERT_EQ(copy(d, s), QZ_OK);
+        int bad = 0;
+        for (int k = 0; k < n; ++k) {
+            const double x = values[static_cast<std::size_t>(k)];
+            const auto want = static_cast<std::int32_t>(x * 2147483647.0);
+            if (d.get<std::int32_t>(k) != want && bad++ < 5)
+                ADD_FAILURE() << "width " << width << ": " << x << " gave " << d.get<std::int32_t>(k) << ", not "
+                              << want;
+        }
+        EXPECT_EQ(bad, 0) << width;
+    }
+    QZ_rts_limit_vector_width(512);
+}
+
 namespace {
 void check_every_narrow_sample() {
     constexpr int n = 1 << 16;
