@@ -8,6 +8,7 @@
 #include "core/atomic_file.h"
 #include "core/error.h"
 #include "host/cli_cmd.h"
+#include "host/cli_help.h"
 #include "host/cli_render.h"
 #if ZELO_HOST_HAS_EDITOR
 #include "host/cli_preset.h"
@@ -28,35 +29,6 @@ int message_to_stderr(const char* text, const char* caption) {
     return QZ_IDOK;
 }
 
-void usage() {
-    std::puts(
-        "usage: zelo [MODE] [ARGS]\n"
-        "  response [--set NAME=VALUE]... [--rate HZ] [--plugin PATH] [--plot FILE.png]\n"
-        "                     the effect's gain at a ladder of frequencies; --plot draws\n"
-        "                     the measured curve over the analogue first-order low-pass\n"
-        "  render [IN] [-o OUT] [--set NAME=VALUE]... [--rate HZ] [--block N] [--plugin PATH]\n"
-        "                     run a sound file (or a built-in sweep) through the effect;\n"
-        "                     OUT is .wav (default zelo-out.wav), .flac, .aiff, .ogg, .au or .caf\n"
-        "  snapshot FILE.png [--preset FILE] [--set NAME=VALUE]...\n"
-        "                     write the effect's editor as a picture\n"
-        "  host               the host window: instances of the effect on a sound driver,\n"
-        "                     chosen from its menus (needs a display)\n"
-        "  run --driver NAME [--mode N] [--instances K] [--seconds S]\n"
-        "                     the same without a window, with a level line; NAME is a\n"
-        "                     driver's name or the start of one, any case (run --list)\n"
-        "  drivers            every sound driver with its modes and channels\n"
-        "  cmd [COMMAND...]   run toolkit commands (from the arguments, or standard input)\n"
-        "  cmd --demo         run a built-in command script\n"
-        "The effect is the one built into this program, or the plug-in --plugin names:\n"
-        "a VST 2.4 module (.so, .dll), or an LV2 plug-in by URI or bundle folder\n"
-        "(https://zelo.audio/plugins/lowpass, ~/.lv2/zelo.lv2). NAME is a parameter's\n"
-        "full name or the short name hosts show (Frequency or Frequen, any case);\n"
-        "VALUE is 0..1, for an LV2 plug-in in the port's own units (frequency=5015).\n"
-        "response and render also take --preset FILE (loaded before the settings;\n"
-        "for an LV2 plug-in one of its presets by name or URI) and --save-preset FILE\n"
-        "(the parameters after the settings).\n"
-        "With no mode, runs `response`.");
-}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -81,6 +53,9 @@ int main(int argc, char** argv) {
 #endif
     std::string mode = args[0];
     args.erase(args.begin());
+    if (mode == "--version" || mode == "-V") return zelo_version_main();
+    if (mode == "help" || zelo_is_help_flag(mode)) return zelo_help_main(args);
+    if (!args.empty() && zelo_is_help_flag(args[0])) return zelo_help_main({mode});
     if (mode == "cmd") return zelo_cmd_main(args);
     if (mode == "render") return zelo_render_main(args);
     if (mode == "response") return zelo_response_main(args);
@@ -96,11 +71,7 @@ int main(int argc, char** argv) {
     if (mode == "run") return zelo_run_main(args);
     if (mode == "drivers") return zelo_drivers_main(args);
 #endif
-    if (mode == "-h" || mode == "--help" || mode == "help") {
-        usage();
-        return 0;
-    }
     std::fprintf(stderr, "zelo: unknown mode '%s'\n", mode.c_str());
-    usage();
+    zelo_usage(stderr);
     return 2;
 }

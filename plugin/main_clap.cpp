@@ -9,6 +9,7 @@
 #include "plugin/application.h"
 #include "plugin/clap.h"
 #include "plugin/effect_bridge.h"
+#include "zelo_version.h"
 
 #if defined(_WIN32)
 #define QZ_CLAP_EXPORT  // the module definition file lists the export
@@ -31,7 +32,7 @@ const char* const kFeatures[] = {"audio-effect", "filter", "mono", "stereo", nul
 
 const clap_plugin_descriptor_t kDescriptor = {
     CLAP_VERSION_VALUE, kPluginId, QZ_EFFECT_NAME, QZ_VENDOR_STRING, "https://zelo.audio/", "", "",
-    "1.0.0",            "A first-order low-pass filter: one input, the same output on both channels.",
+    ZELO_VERSION,       "A first-order low-pass filter: one input, the same output on both channels.",
     kFeatures,
 };
 

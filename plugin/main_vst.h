@@ -4,13 +4,14 @@
 
 #include "plugin/application.h"
 #include "plugin/audioeffect.h"
+#include "zelo_version.h"
 
 class QZ_Effect_Lopass;
 
 class QZ_Main_Vst : public AudioEffectX, public QZ_Application {
 public:
     static constexpr VstInt32 kUniqueID = 0x36363335;  // the bytes "5366" in memory order
-    static constexpr VstInt32 kVendorVersion = 1000;
+    static constexpr VstInt32 kVendorVersion = ZELO_VST_VENDOR_VERSION;
     static constexpr VstInt32 kNumPrograms = 1;
     static constexpr VstInt32 kNumParams = 2;
     // Set by a format adapter of this module around its call of the entry:

@@ -24,7 +24,9 @@ public:
     std::int32_t maxSize = 0;
     std::int32_t preferredSize = 0;
     std::int32_t granularity = 0;
-    ASIOBufferInfo bufferInfos[kMaxBuffers];
+    // The interface packs to 4 bytes; aligned here so that the buffer pointers
+    // inside stay naturally aligned on 64-bit builds whatever the base holds.
+    alignas(alignof(void*)) ASIOBufferInfo bufferInfos[kMaxBuffers];
     ASIOCallbacks callbacks;
     QZ_Chain_Item classItem;     // in the class's instance list
     QZ_Chain_Item instanceItem;  // in QZ_Rts_instances

@@ -17,6 +17,10 @@ PKGS=(
   wine wine32:i386
   # Where the kernel runs no 32-bit programs, the Windows tests run in a 64-bit build.
   g++-mingw-w64-x86-64-posix wine64
+  # The release packages and their tests: CPack's DEB generator needs file and
+  # dpkg-shlibdeps; lintian checks the package; NSIS makes the Windows
+  # installer; zip, unzip and 7z make and read the archives; groff checks the manual page.
+  dpkg-dev file lintian groff-base nsis zip unzip p7zip-full
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -4,7 +4,9 @@
 #  2. build the threaded tests with ThreadSanitizer and run them;
 #  3. cross-build the tree for 32-bit Windows (mingw-w64) and run the Windows tests under wine
 #     (scripts/wine-tests.sh: in a 64-bit build where the machine runs no 32-bit programs);
-#  4. run each fuzz harness for a short, bounded time (clang + libFuzzer).
+#  4. pack the release packages from those trees and check them (the installer
+#     runs under wine32 where it starts);
+#  5. run each fuzz harness for a short, bounded time (clang + libFuzzer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -29,6 +31,10 @@ cmake --build build/tsan -j"$JOBS" --target dsp_tests gui_thread_tests zelo_plug
 
 echo "== mingw-w64: the Windows build, its tests under wine"
 scripts/wine-tests.sh
+
+echo "== packages: the Debian package from the asan tree, the Windows zip and installer from the mingw tree"
+tests/packaging/deb_test.sh build/asan
+tests/packaging/windows_test.sh build/mingw
 
 echo "== fuzz: ${FUZZ_SECONDS}s per harness"
 if command -v clang++ > /dev/null; then

@@ -2,6 +2,7 @@
 //   zelo-artgen OUTDIR                    write the 28 resources into OUTDIR
 //   zelo-artgen --preview RESDIR OUTDIR   compose the panel and a contact sheet as PNG
 //   zelo-artgen --icons OUTDIR [PNG]      write the program's icon files (and a look at them)
+//   zelo-artgen --hicolor OUTDIR          the desktop icons as OUTDIR/NxN/apps/zelo.png
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
@@ -25,7 +26,8 @@ int usage() {
     std::fprintf(stderr,
                  "usage: zelo-artgen OUTDIR\n"
                  "       zelo-artgen --preview RESDIR OUTDIR [--font FILE]\n"
-                 "       zelo-artgen --icons OUTDIR [PNG]\n");
+                 "       zelo-artgen --icons OUTDIR [PNG]\n"
+                 "       zelo-artgen --hicolor OUTDIR\n");
     return 2;
 }
 
@@ -123,6 +125,21 @@ int icons(const std::string& dir, const std::string& png) {
     return 0;
 }
 
+// The icon theme's layout, so that OUTDIR can be installed as share/icons/hicolor.
+int hicolor(const std::string& dir) {
+    for (const int size : art::kDesktopIconSizes) {
+        const std::string sub = dir + "/" + std::to_string(size) + "x" + std::to_string(size) + "/apps";
+        std::error_code ec;
+        std::filesystem::create_directories(sub, ec);
+        std::string error;
+        if (!art::write_icon_png(sub + "/zelo.png", art::draw_icon(size), error)) {
+            std::fprintf(stderr, "zelo-artgen: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int preview(const std::string& resdir, const std::string& outdir, const std::string& font) {
     std::string error;
     std::error_code ec;
@@ -167,6 +184,7 @@ int main(int argc, char** argv) {
     if (argc == 2 && argv[1][0] != '-') return generate(argv[1]);
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--icons") == 0)
         return icons(argv[2], argc == 4 ? argv[3] : "");
+    if (argc == 3 && std::strcmp(argv[1], "--hicolor") == 0) return hicolor(argv[2]);
     if (argc >= 4 && std::strcmp(argv[1], "--preview") == 0) {
         std::string font = ZELO_PREVIEW_FONT;
         if (argc == 6 && std::strcmp(argv[4], "--font") == 0)

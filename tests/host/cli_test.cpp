@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -230,4 +231,59 @@ TEST(Console, RunsCommandsAndReportsErrors) {
     r = run("cmd \"QZ_Effect_Lopass -f %f\"");  // a placeholder has no argument here
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("placeholders"), std::string::npos) << r.out;
+}
+
+// The modes the overview lists, in its order.
+std::vector<std::string> listed_modes(const std::string& overview) {
+    std::vector<std::string> modes;
+    std::istringstream in(overview);
+    std::string line;
+    while (std::getline(in, line)) {
+        // "  NAME ..." at two blanks; the summaries sit further in.
+        if (line.size() > 2 && line.compare(0, 2, "  ") == 0 && line[2] != ' ' && line[2] != '-') {
+            std::string name = line.substr(2, line.find(' ', 2) - 2);
+            if (name != "help") modes.push_back(name);
+        }
+    }
+    return modes;
+}
+
+TEST(Help, VersionIsTheProjectVersion) {
+    for (const char* flag : {"--version", "-V"}) {
+        Result r = run(flag);
+        EXPECT_EQ(r.status, 0) << flag;
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n')), std::string("zelo ") + ZELO_PROJECT_VERSION) << flag;
+        EXPECT_NE(r.out.find("ISC licence"), std::string::npos) << r.out;
+    }
+}
+
+TEST(Help, EveryListedModeExistsAndHasItsOwnPage) {
+    Result overview = run("--help");
+    ASSERT_EQ(overview.status, 0);
+    EXPECT_EQ(run("help").out, overview.out);
+    const std::vector<std::string> modes = listed_modes(overview.out);
+    // This program has every mode: the sound-file ones, the editor's and the live ones.
+    EXPECT_EQ(modes, (std::vector<std::string>{"response", "render", "snapshot", "host", "run", "drivers", "cmd"}));
+    for (const std::string& m : modes) {
+        Result page = run("help " + m);
+        EXPECT_EQ(page.status, 0) << m;
+        EXPECT_EQ(page.out.rfind("usage: zelo " + m, 0), 0u) << page.out;
+        EXPECT_GT(std::count(page.out.begin(), page.out.end(), '\n'), 2) << page.out;
+        EXPECT_EQ(run(m + " --help").out, page.out) << m;
+        // The mode is dispatched: a wrong argument is its own complaint, not an unknown mode.
+        Result wrong = run(m + " --no-such-option");
+        EXPECT_EQ(wrong.out.find("unknown mode"), std::string::npos) << m << ": " << wrong.out;
+    }
+}
+
+TEST(Help, UnknownModesAreErrors) {
+    Result r = run("help no-such-mode");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("no mode 'no-such-mode'"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("usage: zelo [MODE]"), std::string::npos) << r.out;
+    r = run("no-such-mode --help");
+    EXPECT_EQ(r.status, 2);
+    r = run("no-such-mode");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("unknown mode 'no-such-mode'"), std::string::npos) << r.out;
 }

@@ -67,6 +67,7 @@ TEST(Clap, EntryFactoryAndDescriptor) {
     EXPECT_STREQ(d->id, "audio.zelo.lowpass");
     EXPECT_STREQ(d->name, "1-st order low-pass");
     EXPECT_STREQ(d->vendor, "zelo.audio");
+    EXPECT_STREQ(d->version, ZELO_PROJECT_VERSION);
     ASSERT_NE(d->features, nullptr);
     EXPECT_STREQ(d->features[0], "audio-effect");
     std::string error;

@@ -141,6 +141,16 @@ TEST_F(Win32Editor, OpensAsAChildOfTheFramePaintedLikeThePanel) {
     Reference off(false, 20.0f + 0.75f * 19980.0f);
     EXPECT_EQ(differences(frame, off.win.image), 0);
 
+    // From another thread (a host's audio thread) the change is handed to the
+    // window's thread, which shows it from its message loop.
+    std::thread host([&] {
+        plugin->set_parameter(0, 1.0f);
+        plugin->set_parameter(1, 0.25f);
+    });
+    host.join();
+    Reference later(true, 20.0f + 0.25f * 19980.0f);
+    EXPECT_EQ(settle(frame, later.win.image), 0);
+
     plugin->dispatch(effEditClose);
     pump();
     EXPECT_FALSE(IsWindow(child));

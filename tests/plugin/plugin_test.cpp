@@ -158,7 +158,10 @@ TEST(PluginDispatcher, AnswersTheDescriptionOpcodes) {
     EXPECT_EQ(product.result, 1);
     EXPECT_FALSE(name.overrun || vendor.overrun || product.overrun);
 
-    EXPECT_EQ(p->dispatch(effGetVendorVersion), 1000);
+    // The project's version a.b.c in the digits hosts read: a, b, c and a build number.
+    int major = 0, minor = 0, patch = 0;
+    ASSERT_EQ(std::sscanf(ZELO_PROJECT_VERSION, "%d.%d.%d", &major, &minor, &patch), 3);
+    EXPECT_EQ(p->dispatch(effGetVendorVersion), major * 1000 + minor * 100 + patch * 10);
     EXPECT_EQ(p->dispatch(effGetPlugCategory), kPlugCategEffect);
     EXPECT_EQ(p->dispatch(effGetVstVersion), 2400);
     EXPECT_EQ(p->dispatch(effIdentify), 0x4E764566);

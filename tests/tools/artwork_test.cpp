@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <png.h>
+
 #include "art/artwork.h"
+#include "art/icon.h"
 #include "art/pack.h"
 #include "art/preview.h"
 
@@ -106,6 +109,41 @@ TEST(Artwork, RebuildingTheIconsGivesTheCommittedFiles) {
         EXPECT_FALSE(fresh.empty()) << name;
         EXPECT_TRUE(fresh == read_file(fs::path(ZELO_HOST_DIR) / name))
             << name << " differs from the committed file (run the icons target)";
+    }
+    fs::remove_all(dir);
+}
+
+// The desktop icons: one PNG per theme size, each the generator's picture at
+// that size with its alpha (transparent corners, opaque middle), not a scaled copy.
+TEST(Artwork, DesktopIconsAreDrawnAtEachThemeSize) {
+    char tmpl[] = "/tmp/zelo-hicolor-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const fs::path dir = tmpl;
+    const std::string cmd = std::string("\"") + ZELO_ARTGEN + "\" --hicolor \"" + dir.string() + "\"";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::vector<std::string> found;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) found.push_back(fs::relative(e.path(), dir).string());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"128x128/apps/zelo.png", "16x16/apps/zelo.png",
+                                               "256x256/apps/zelo.png", "32x32/apps/zelo.png",
+                                               "48x48/apps/zelo.png"}));
+    for (const int size : art::kDesktopIconSizes) {
+        SCOPED_TRACE(size);
+        const std::string path = (dir / (std::to_string(size) + "x" + std::to_string(size)) / "apps/zelo.png").string();
+        png_image pi;
+        std::memset(&pi, 0, sizeof pi);
+        pi.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_file(&pi, path.c_str())) << path;
+        EXPECT_TRUE(pi.format & PNG_FORMAT_FLAG_ALPHA);
+        pi.format = PNG_FORMAT_BGRA;
+        std::vector<std::uint8_t> px(PNG_IMAGE_SIZE(pi));
+        ASSERT_TRUE(png_image_finish_read(&pi, nullptr, px.data(), 0, nullptr));
+        ASSERT_EQ(pi.width, static_cast<png_uint_32>(size));
+        ASSERT_EQ(pi.height, static_cast<png_uint_32>(size));
+        EXPECT_TRUE(px == art::draw_icon(size).px);
+        EXPECT_EQ(px[3], 0) << "corner";
+        EXPECT_EQ(px[(static_cast<std::size_t>(size / 2) * size + size / 2) * 4 + 3], 255) << "middle";
     }
     fs::remove_all(dir);
 }

@@ -1,7 +1,10 @@
 #include "art/icon.h"
 
+#include <png.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "art/raster.h"
 
@@ -171,6 +174,20 @@ std::vector<std::uint8_t> encode_ico(const std::vector<Image>& pictures) {
     }
     for (const auto& b : bodies) out.insert(out.end(), b.begin(), b.end());
     return out;
+}
+
+bool write_icon_png(const std::string& path, const Image& icon, std::string& error) {
+    png_image pi;
+    std::memset(&pi, 0, sizeof pi);
+    pi.version = PNG_IMAGE_VERSION;
+    pi.width = static_cast<png_uint_32>(icon.w);
+    pi.height = static_cast<png_uint_32>(icon.h);
+    pi.format = PNG_FORMAT_BGRA;
+    if (!png_image_write_to_file(&pi, path.c_str(), 0, icon.px.data(), 0, nullptr)) {
+        error = "cannot write " + path + ": " + pi.message;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace art

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "art/pack.h"
@@ -20,5 +21,11 @@ Image draw_small_icon(int size);
 // 256 pixels): 32-bit BGRA with straight alpha and the 1-bit mask Windows
 // still reads for the transparent pixels.
 std::vector<std::uint8_t> encode_ico(const std::vector<Image>& pictures);
+
+// The sizes desktop menus take from the icon theme (hicolor/NxN/apps).
+inline constexpr int kDesktopIconSizes[] = {16, 32, 48, 128, 256};
+
+// A PNG file with the picture's alpha kept (a desktop icon over any background).
+bool write_icon_png(const std::string& path, const Image& icon, std::string& error);
 
 }  // namespace art
