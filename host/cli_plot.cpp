@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "core/atomic_file.h"
 #include "gui/pic.h"
 #include "gui/png.h"
 #include "gui/text.h"
@@ -221,8 +222,18 @@ bool response_plot_write(const Response_Plot& plot, const std::string& path, std
         cv.text(buf, lx + 38, ly + 23, 260, 18, 12, kText);
     }
 
-    if (!QZ_png_write(path.c_str(), cv.pic())) {
+    // Into a temporary beside the file, put in its place when complete.
+    QZ_Atomic_File file(path);
+    if (!file.ok()) {
+        if (error) *error = file.error();
+        return false;
+    }
+    if (!QZ_png_write(file.path().c_str(), cv.pic())) {
         if (error) *error = "the PNG file could not be written";
+        return false;
+    }
+    if (!file.commit()) {
+        if (error) *error = file.error();
         return false;
     }
     return true;

@@ -1,6 +1,5 @@
 #include "host/cli_render.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/cli_params.h"
 #include "host/cli_preset.h"
 #include "host/hosted.h"
 #if ZELO_HOST_HAS_LV2
@@ -20,6 +20,7 @@
 #if ZELO_HOST_HAS_PLOT
 #include "host/cli_plot.h"
 #endif
+#include "core/atomic_file.h"
 #include "core/command.h"
 #include "host/sound_file.h"
 #include "host/vsthost/vsthost.h"
@@ -79,6 +80,11 @@ Options parse(const std::vector<std::string>& args, Mode mode) {
                 return false;
             }
             dst = args[++k];
+            if (dst.empty()) {
+                std::fprintf(stderr, "zelo: %s needs a value, not an empty one\n", a.c_str());
+                o.ok = false;
+                return false;
+            }
             return true;
         };
         std::string v;
@@ -167,6 +173,25 @@ private:
     std::vector<float*> in_ptr_, out_ptr_;
 };
 
+}  // namespace
+
+QZ_Hosted::Names zelo_vst_parameter_names(Plugin& p, int i, bool builtin) {
+    QZ_Hosted::Names n;
+    n.shown = p.parameter_name(i).text;
+    VstParameterProperties props{};
+    if (p.dispatch(effGetParameterProperties, i, 0, &props) == 1) {
+        props.label[sizeof props.label - 1] = '\0';
+        n.full = props.label;
+    }
+    if (n.full.empty() && builtin && p.effect()->object) {
+        auto* app = dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p.effect()->object));
+        if (app && i >= 0 && i < QZ_Application::kParams && app->params[i].name) n.full = app->params[i].name;
+    }
+    return n;
+}
+
+namespace {
+
 // A VST 2.4 effect: a module given by path, or the effect built into this program.
 class Vst_Hosted : public QZ_Hosted {
 public:
@@ -178,20 +203,7 @@ public:
 
     std::string name() override { return p_->text(effGetEffectName, 0, kVstMaxEffectNameLen).text; }
     int parameter_count() override { return p_->effect()->numParams; }
-    Names parameter_names(int i) override {
-        Names n;
-        n.shown = p_->parameter_name(i).text;
-        VstParameterProperties props{};
-        if (p_->dispatch(effGetParameterProperties, i, 0, &props) == 1) {
-            props.label[sizeof props.label - 1] = '\0';
-            n.full = props.label;
-        }
-        if (n.full.empty() && builtin_ && p_->effect()->object) {
-            auto* app = dynamic_cast<QZ_Application*>(static_cast<AudioEffect*>(p_->effect()->object));
-            if (app && i >= 0 && i < QZ_Application::kParams && app->params[i].name) n.full = app->params[i].name;
-        }
-        return n;
-    }
+    Names parameter_names(int i) override { return zelo_vst_parameter_names(*p_, i, builtin_); }
     std::string parameter_display(int i) override { return p_->parameter_display(i).text; }
     std::string parameter_label(int i) override { return p_->parameter_label(i).text; }
     bool set_parameter(int i, float value, std::string* why) override {
@@ -226,15 +238,24 @@ private:
     Runner runner_;
 };
 
+// A plug-in file that is there and a plain file: loading a pipe or a device
+// would wait for whatever writes to it, if anything ever does.
+bool plugin_file_is_there(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "zelo: no plug-in file %s\n", path.c_str());
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "zelo: the plug-in %s is not a regular file\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<QZ_Hosted> open_vst(const Options& o) {
     std::string error;
-    if (!o.plugin.empty()) {
-        struct stat st;
-        if (::stat(o.plugin.c_str(), &st) != 0) {
-            std::fprintf(stderr, "zelo: no plug-in file %s\n", o.plugin.c_str());
-            return nullptr;
-        }
-    }
+    if (!o.plugin.empty() && !plugin_file_is_there(o.plugin)) return nullptr;
     std::unique_ptr<Module> m = o.plugin.empty() ? Module::self(&error) : Module::load(o.plugin, &error);
     if (!m) {
         std::fprintf(stderr, "zelo: cannot load %s: %s\n",
@@ -258,32 +279,26 @@ std::unique_ptr<QZ_Hosted> open_vst(const Options& o) {
     return std::make_unique<Vst_Hosted>(std::move(m), std::move(p), o.plugin.empty(), o.block);
 }
 
-// Applies NAME=VALUE settings; a name matches either name of a parameter, in any case.
+// Applies NAME=VALUE settings, each to the parameter its name means.
 bool apply(QZ_Hosted& h, const std::vector<Setting>& settings) {
     const int count = h.parameter_count();
     std::vector<QZ_Hosted::Names> names;
     for (int i = 0; i < count; ++i) names.push_back(h.parameter_names(i));
     for (const Setting& s : settings) {
-        bool found = false;
-        for (int i = 0; i < count && !found; ++i) {
-            const QZ_Hosted::Names& n = names[static_cast<std::size_t>(i)];
-            if ((!n.shown.empty() && strcasecmp(n.shown.c_str(), s.name.c_str()) == 0) ||
-                (!n.full.empty() && strcasecmp(n.full.c_str(), s.name.c_str()) == 0)) {
-                std::string why;
-                if (!h.set_parameter(i, s.value, &why)) {
-                    std::fprintf(stderr, "zelo: --set %s: %s\n", s.name.c_str(), why.c_str());
-                    return false;
-                }
-                found = true;
-            }
+        const int i = zelo_find_parameter(names, s.name);
+        if (i == kAmbiguousParameter) {
+            std::fprintf(stderr, "zelo: '%s' could name more than one parameter (the effect has: %s)\n",
+                         s.name.c_str(), zelo_parameter_list(names).c_str());
+            return false;
         }
-        if (!found) {
-            std::fprintf(stderr, "zelo: the effect has no parameter '%s' (it has:", s.name.c_str());
-            for (const QZ_Hosted::Names& n : names) {
-                std::fprintf(stderr, " %s", n.shown.c_str());
-                if (!n.full.empty() && n.full != n.shown) std::fprintf(stderr, " (%s)", n.full.c_str());
-            }
-            std::fprintf(stderr, ")\n");
+        if (i < 0) {
+            std::fprintf(stderr, "zelo: the effect has no parameter '%s' (it has: %s)\n", s.name.c_str(),
+                         zelo_parameter_list(names).c_str());
+            return false;
+        }
+        std::string why;
+        if (!h.set_parameter(i, s.value, &why)) {
+            std::fprintf(stderr, "zelo: --set %s: %s\n", s.name.c_str(), why.c_str());
             return false;
         }
     }
@@ -324,12 +339,8 @@ std::unique_ptr<QZ_Hosted> instance(const Options& o) {
     } else
 #endif
     if (QZ_is_clap_file(o.plugin)) {
-        struct stat st;
         std::string error;
-        if (::stat(o.plugin.c_str(), &st) != 0) {
-            std::fprintf(stderr, "zelo: no plug-in file %s\n", o.plugin.c_str());
-            return nullptr;
-        }
+        if (!plugin_file_is_there(o.plugin)) return nullptr;
         h = QZ_hosted_clap(o.plugin, o.rate, o.block, &error);
         if (!h) std::fprintf(stderr, "zelo: cannot use %s: %s\n", o.plugin.c_str(), error.c_str());
     } else {
@@ -431,6 +442,12 @@ int zelo_render_main(const std::vector<std::string>& args) {
             std::fprintf(stderr, "zelo: %s is a directory, not a sound file\n", o.input.c_str());
             return 1;
         }
+        // A pipe or a device would be read from whatever writes to it, if
+        // anything ever does: only files are sound files here.
+        if (!S_ISREG(st.st_mode)) {
+            std::fprintf(stderr, "zelo: %s is not a regular file\n", o.input.c_str());
+            return 1;
+        }
         std::string why;
         in = QZ_sound_open_read(o.input, &why);
         if (!in) {
@@ -455,8 +472,18 @@ int zelo_render_main(const std::vector<std::string>& args) {
         return 1;
     }
 
+    // The output goes to a temporary beside it and takes its place when
+    // complete: a failed or interrupted render leaves the old file (which may
+    // be the input itself) as it was.
+    QZ_Atomic_File target(o.output);
+    if (!target.ok()) {
+        std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.output.c_str(), target.error().c_str());
+        close_in();
+        return 1;
+    }
     std::string why;
-    std::unique_ptr<QZ_Sound_File> out = QZ_sound_open_write(o.output, static_cast<int>(o.rate), 2, &why);
+    std::unique_ptr<QZ_Sound_File> out =
+        QZ_sound_open_write(target.path(), o.output, static_cast<int>(o.rate), 2, &why);
     if (!out) {
         std::fprintf(stderr, "zelo: cannot write %s: %s\n", o.output.c_str(), why.c_str());
         close_in();
@@ -494,6 +521,11 @@ int zelo_render_main(const std::vector<std::string>& args) {
             failed = true;
             break;
         }
+        if (QZ_atomic_files_cancelled()) {
+            out->error = "interrupted";
+            failed = true;
+            break;
+        }
         done += n;
         progress.update(done);
     }
@@ -503,7 +535,12 @@ int zelo_render_main(const std::vector<std::string>& args) {
     close_in();
     const bool closed = out->close();
     if (failed || !closed) {
-        std::fprintf(stderr, "zelo: writing %s failed after %lld frames\n", o.output.c_str(), done);
+        std::fprintf(stderr, "zelo: writing %s failed after %lld frames%s%s\n", o.output.c_str(), done,
+                     out->error.empty() ? "" : ": ", out->error.c_str());
+        return 1;
+    }
+    if (!target.commit()) {
+        std::fprintf(stderr, "zelo: cannot put %s in place: %s\n", o.output.c_str(), target.error().c_str());
         return 1;
     }
 

@@ -4,31 +4,16 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/atomic_file.h"
 #include "gui/png.h"
 #include "gui/win.h"
+#include "host/cli_params.h"
 #include "host/cli_preset.h"
 #include "host/sound_file.h"
 #include "plugin/main_vst.h"
 
 using zelo::vsthost::Module;
 using zelo::vsthost::Plugin;
-
-namespace {
-
-// A parameter by the name a host shows (cut to 7 characters) or the full name.
-bool set_by_name(Plugin& p, const std::string& name, float value) {
-    for (VstInt32 i = 0; i < p.effect()->numParams; ++i) {
-        const std::string shown = p.parameter_name(i).text;
-        if (!shown.empty() &&
-            (shown == name || (shown.size() >= 7 && name.compare(0, shown.size(), shown) == 0))) {
-            p.set_parameter(i, value);
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
 
 int zelo_snapshot_main(const std::vector<std::string>& args) {
     std::string out, preset;
@@ -37,6 +22,10 @@ int zelo_snapshot_main(const std::vector<std::string>& args) {
         const std::string& a = args[k];
         if ((a == "--set" || a == "--preset") && k + 1 >= args.size()) {
             std::fprintf(stderr, "zelo: %s needs a value\n", a.c_str());
+            return 2;
+        }
+        if ((a == "--set" || a == "--preset") && args[k + 1].empty()) {
+            std::fprintf(stderr, "zelo: %s needs a value, not an empty one\n", a.c_str());
             return 2;
         }
         if (a == "--preset") {
@@ -73,18 +62,27 @@ int zelo_snapshot_main(const std::vector<std::string>& args) {
         return 1;
     }
     if (!preset.empty() && !zelo_load_preset(*p, preset)) return 1;
-    for (const auto& [name, value] : settings)
-        if (!set_by_name(*p, name, value)) {
-            std::fprintf(stderr, "zelo: the effect has no parameter '%s'\n", name.c_str());
+    std::vector<Param_Names> names;
+    for (VstInt32 i = 0; i < p->effect()->numParams; ++i) names.push_back(zelo_vst_parameter_names(*p, i, true));
+    for (const auto& [name, value] : settings) {
+        const int i = zelo_find_parameter(names, name);
+        if (i < 0) {
+            std::fprintf(stderr, "zelo: the effect has no parameter '%s' (it has: %s)\n", name.c_str(),
+                         zelo_parameter_list(names).c_str());
             return 1;
         }
+        p->set_parameter(i, value);
+    }
 
     QZ_Win_Image win(vst->editor_width, vst->editor_height);
     vst->attach(&win);
     win.redraw({0, 0, win.width(), win.height()});
     vst->detach();
-    if (!QZ_png_write(out.c_str(), win.image)) {
-        std::fprintf(stderr, "zelo: cannot write %s\n", out.c_str());
+    // Into a temporary beside the file, put in its place when complete.
+    QZ_Atomic_File file(out);
+    if (!file.ok() || !QZ_png_write(file.path().c_str(), win.image) || !file.commit()) {
+        std::fprintf(stderr, "zelo: cannot write %s%s%s\n", out.c_str(), file.error().empty() ? "" : ": ",
+                     file.error().c_str());
         return 1;
     }
     std::printf("%s: the editor, %dx%d\n", out.c_str(), win.width(), win.height());

@@ -21,6 +21,8 @@ bool zelo_stop_requested() { return g_stop != 0; }
 
 bool zelo_stdout_is_terminal() { return isatty(1) != 0; }
 
+void zelo_join_parent_console() {}  // a terminal's programs have it already
+
 bool zelo_keep_memory_resident() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // The sanitizers' shadow maps reach terabytes: never to be locked.

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/atomic_file.h"
+#include "core/error.h"
 #include "host/cli_cmd.h"
 #include "host/cli_help.h"
 #include "host/cli_render.h"
@@ -13,11 +15,35 @@
 #endif
 #if ZELO_HOST_HAS_LIVE || ZELO_HOST_HAS_WINDOW
 #include "host/cli_drivers.h"
+#include "host/console.h"
 #include "host/host_front.h"
 #endif
 
+namespace {
+
+// The command-line modes report on standard error and end: a box waiting for
+// a click would stop a script (or a program with no one to click) for good.
+int message_to_stderr(const char* text, const char* caption) {
+    std::fprintf(stderr, "zelo: %s: %s\n", caption && *caption ? caption : "Error", text ? text : "");
+    std::fflush(stderr);
+    return QZ_IDOK;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    // Files this program writes are replaced in one step; an interrupt takes
+    // the temporary of an unfinished one away.
+    QZ_atomic_files_clean_on_signals();
+    // Message boxes belong to the window modes; the others report on standard
+    // error, in the console they were started from.
+    if (!args.empty() && args[0] != "host") {
+        QZ_set_message_box(&message_to_stderr);
+#if ZELO_HOST_WINDOW_BY_DEFAULT
+        zelo_join_parent_console();
+#endif
+    }
     // Started without a mode: the window where people expect one (Windows),
     // the response table elsewhere.
 #if ZELO_HOST_WINDOW_BY_DEFAULT

@@ -18,15 +18,18 @@ public:
     virtual bool close() = 0;
 
     long long frames = 0;  // of a file opened for reading
+    std::string error;     // why a write or the close failed
     int rate = 0;
     int channels = 0;
 };
 
 // Opens a file for reading; null with the reason in *error.
 std::unique_ptr<QZ_Sound_File> QZ_sound_open_read(const std::string& path, std::string* error);
-// Creates a file whose format follows its extension; null with the reason in *error.
-std::unique_ptr<QZ_Sound_File> QZ_sound_open_write(const std::string& path, int rate, int channels,
-                                                   std::string* error);
+// Creates the file `path` in the format the extension of `named` picks (the
+// name it gets when complete: `path` is a temporary beside it); null with the
+// reason in *error.
+std::unique_ptr<QZ_Sound_File> QZ_sound_open_write(const std::string& path, const std::string& named, int rate,
+                                                   int channels, std::string* error);
 // Whether a path's extension names a format this build writes.
 bool QZ_sound_can_write(const std::string& path);
 // The extensions QZ_sound_open_write takes, for messages (".wav, .flac, ...").

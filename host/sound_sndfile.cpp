@@ -34,12 +34,15 @@ public:
         return f_ ? static_cast<long long>(sf_readf_float(f_, interleaved, n)) : 0;
     }
     long long write(const float* interleaved, long long n) override {
-        return f_ ? static_cast<long long>(sf_writef_float(f_, interleaved, n)) : 0;
+        const long long put = f_ ? static_cast<long long>(sf_writef_float(f_, interleaved, n)) : 0;
+        if (put != n && f_) error = sf_strerror(f_);
+        return put;
     }
     bool close() override {
         if (!f_) return true;
         const int e = sf_close(f_);
         f_ = nullptr;
+        if (e != 0 && error.empty()) error = sf_error_number(e);
         return e == 0;
     }
 
@@ -63,12 +66,12 @@ std::unique_ptr<QZ_Sound_File> QZ_sound_open_read(const std::string& path, std::
     return s;
 }
 
-std::unique_ptr<QZ_Sound_File> QZ_sound_open_write(const std::string& path, int rate, int channels,
-                                                   std::string* error) {
+std::unique_ptr<QZ_Sound_File> QZ_sound_open_write(const std::string& path, const std::string& named, int rate,
+                                                   int channels, std::string* error) {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
-    info.format = format_of(path);
+    info.format = format_of(named);
     SNDFILE* f = info.format ? sf_open(path.c_str(), SFM_WRITE, &info) : nullptr;
     if (!f) {
         if (error) *error = info.format ? sf_strerror(nullptr) : "unsupported format";

@@ -1,6 +1,7 @@
 // Sound files as RIFF WAVE, read and written by our own code: PCM (8 to 32 bits)
 // and IEEE float (32 and 64 bits) in, 32-bit float out. The build uses it where
 // libsndfile is not available.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -90,9 +91,9 @@ public:
         rate = r;
         channels = ch;
         block_ = 4u * static_cast<unsigned>(ch);
-        unsigned char h[44] = {};
+        unsigned char h[kHeader] = {};
         header(h, 0);
-        if (std::fwrite(h, 1, 44, f_) != 44) return fail(error, "cannot write the file");
+        if (std::fwrite(h, 1, kHeader, f_) != kHeader) return fail(error, "cannot write the file");
         return true;
     }
 
@@ -112,7 +113,10 @@ public:
     long long write(const float* in, long long n) override {
         if (!f_ || !writing_ || n <= 0) return 0;
         const std::uint64_t bytes = static_cast<std::uint64_t>(n) * block_;
-        if (written_ + bytes > 0xFFFFFFFFull - 36) return 0;  // past what a RIFF size can say
+        if (written_ + bytes > 0xFFFFFFFFull - (kHeader - 8)) {
+            error = "past the 4 GiB a WAVE file can hold";
+            return 0;
+        }
         raw_.resize(static_cast<std::size_t>(bytes));
         for (std::size_t i = 0; i < static_cast<std::size_t>(n) * static_cast<std::size_t>(channels); ++i) {
             std::uint32_t w;
@@ -121,17 +125,26 @@ public:
         }
         const std::size_t put = std::fwrite(raw_.data(), block_, static_cast<std::size_t>(n), f_);
         written_ += static_cast<std::uint64_t>(put) * block_;
+        if (put != static_cast<std::size_t>(n)) {
+            error = std::strerror(errno);
+            ok_ = false;
+        }
         return static_cast<long long>(put);
     }
 
     bool close() override {
         if (!f_) return ok_;
         if (writing_) {
-            unsigned char h[44];
+            unsigned char h[kHeader];
             header(h, static_cast<std::uint32_t>(written_));
-            ok_ = std::fseek(f_, 0, SEEK_SET) == 0 && std::fwrite(h, 1, 44, f_) == 44 && ok_;
+            const bool put = std::fseek(f_, 0, SEEK_SET) == 0 && std::fwrite(h, 1, kHeader, f_) == kHeader;
+            if (!put && error.empty()) error = std::strerror(errno);
+            ok_ = put && ok_;
         }
-        ok_ = std::fclose(f_) == 0 && ok_;
+        if (std::fclose(f_) != 0) {
+            if (error.empty()) error = std::strerror(errno);
+            ok_ = false;
+        }
         f_ = nullptr;
         return ok_;
     }
@@ -145,19 +158,27 @@ private:
         return false;
     }
 
+    // Float samples are not PCM, and non-PCM data wants the format's extension
+    // size in its fmt chunk (none: 0) and a fact chunk with the frame count.
+    static constexpr std::size_t kHeader = 12 + (8 + 18) + (8 + 4) + 8;
+
     void header(unsigned char* h, std::uint32_t data_bytes) const {
         std::memcpy(h, "RIFF", 4);
-        put32(h + 4, 36 + data_bytes);
+        put32(h + 4, static_cast<std::uint32_t>(kHeader - 8) + data_bytes);
         std::memcpy(h + 8, "WAVEfmt ", 8);
-        put32(h + 16, 16);
+        put32(h + 16, 18);
         put16(h + 20, 3);  // IEEE float
         put16(h + 22, static_cast<unsigned>(channels));
         put32(h + 24, static_cast<std::uint32_t>(rate));
         put32(h + 28, static_cast<std::uint32_t>(rate) * block_);
         put16(h + 32, block_);
         put16(h + 34, 32);
-        std::memcpy(h + 36, "data", 4);
-        put32(h + 40, data_bytes);
+        put16(h + 36, 0);  // no extension
+        std::memcpy(h + 38, "fact", 4);
+        put32(h + 42, 4);
+        put32(h + 46, data_bytes / block_);
+        std::memcpy(h + 50, "data", 4);
+        put32(h + 54, data_bytes);
     }
 
     float sample(const unsigned char* p) const {
@@ -208,9 +229,9 @@ std::unique_ptr<QZ_Sound_File> QZ_sound_open_read(const std::string& path, std::
     return QZ_wav_open_read(std::fopen(path.c_str(), "rb"), error);
 }
 
-std::unique_ptr<QZ_Sound_File> QZ_sound_open_write(const std::string& path, int rate, int channels,
-                                                   std::string* error) {
-    if (!has_wav_extension(path)) {
+std::unique_ptr<QZ_Sound_File> QZ_sound_open_write(const std::string& path, const std::string& named, int rate,
+                                                   int channels, std::string* error) {
+    if (!has_wav_extension(named)) {
         if (error) *error = "unsupported format";
         return nullptr;
     }

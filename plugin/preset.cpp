@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/atomic_file.h"
 #include "plugin/application.h"
-#include "plugin/preset_file.h"
 
 const char QZ_PRESET_CANNOT_OPEN_FOR_READING[] = "Cannot open this file.";
 const char QZ_PRESET_BAD_CONTENT[] = "Bad content in preset file.";
@@ -69,20 +69,17 @@ const char* QZ_preset_save(const char* path, const QZ_Preset& values) {
     QZ_preset_encode(values, bytes);
     const std::size_t L = QZ_preset_header_length();
 
-    std::string temp;
-    std::FILE* f = QZ_open_temp_beside(path, &temp);
+    QZ_Atomic_File file(path);
+    std::FILE* f = file.stream();
     if (!f) return QZ_PRESET_CANNOT_OPEN_FOR_WRITING;
     // Unbuffered, so a failing write shows at the write that failed.
     std::setvbuf(f, nullptr, _IONBF, 0);
-    const char* message = nullptr;
-    if (std::fwrite(bytes, L, 1, f) != 1)
-        message = QZ_PRESET_CANNOT_WRITE_HEADER;
-    else if (std::fwrite(bytes + L, 4, 1, f) != 1 || std::fwrite(bytes + L + 4, 4, 1, f) != 1)
-        message = QZ_PRESET_CANNOT_WRITE_PARAMS;
-    if (std::fclose(f) != 0 && !message) message = QZ_PRESET_CANNOT_WRITE_PARAMS;
-    if (!message && !QZ_replace_file(temp, path)) message = QZ_PRESET_CANNOT_OPEN_FOR_WRITING;
-    if (message) std::remove(temp.c_str());
-    return message;
+    if (std::fwrite(bytes, L, 1, f) != 1) return QZ_PRESET_CANNOT_WRITE_HEADER;
+    if (std::fwrite(bytes + L, 4, 1, f) != 1 || std::fwrite(bytes + L + 4, 4, 1, f) != 1)
+        return QZ_PRESET_CANNOT_WRITE_PARAMS;
+    // A failure here removes the temporary; the old preset stays.
+    if (!file.commit()) return QZ_PRESET_CANNOT_OPEN_FOR_WRITING;
+    return nullptr;
 }
 
 const char* QZ_preset_load(const char* path, QZ_Preset* out) {

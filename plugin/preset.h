@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 
 struct QZ_Preset {
@@ -28,6 +29,11 @@ const char* QZ_preset_decode(const unsigned char* data, std::size_t size, QZ_Pre
 // only once complete, so a failure leaves any old file as it was. Null on
 // success, otherwise the message to show.
 const char* QZ_preset_save(const char* path, const QZ_Preset& values);
+
+// Opens a file for binary reading (null when it cannot): how loading opens a
+// preset (preset_read.cpp; the preset fuzzer links one of its own with files
+// that change size between the checks and reads that end early).
+std::FILE* QZ_open_for_reading(const char* path);
 
 // Loads a preset file (exactly its expected length is read). Null on success,
 // otherwise the message to show; `out` is written only on success.

@@ -48,7 +48,7 @@ if [ -z "$inside" ]; then
   cmake --preset mingw -DZELO_TESTS=ON "${launcher[@]}" > /dev/null
   cmake --build build/mingw -j"$JOBS"
   [ "$preset" = mingw ] || echo "-- the 32-bit tests are built; they run where wine32 starts"
-  for f in build/mingw/plugin/zelo.dll build/mingw/host/zelo.exe; do
+  for f in build/mingw/plugin/zelo.dll build/mingw/host/zelo.exe build/mingw/host/zelo.com; do
     [ -f "$f" ] || continue
     imports="$(i686-w64-mingw32-objdump -p "$f" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' ')"
     echo "-- $(basename "$f") imports: $imports"

@@ -1,7 +1,7 @@
-// The file operations of preset loading for the preset fuzzer: files whose
-// size as measured differs from what reading then delivers (they grew or
-// shrank between the two), reads that stop early or fail, seeks that fail,
-// names that are not plain files and files that do not open. The harness sets
+// How preset loading opens files, for the preset fuzzer: files whose size as
+// measured differs from what reading then delivers (they grew or shrank
+// between the two), reads that stop early or fail, seeks that fail and files
+// that do not open. The harness sets
 // the scenario before each load; reading goes through a stdio stream of our
 // own (fopencookie), so the loader's fseek, ftell and fread meet it unchanged.
 #include "tests/fuzz/preset_file_fuzz.h"
@@ -14,7 +14,7 @@
 #include <new>
 #include <string>
 
-#include "plugin/preset_file.h"
+#include "plugin/preset.h"
 
 QZ_Preset_File_Scenario g_preset_file;
 
@@ -69,8 +69,3 @@ std::FILE* QZ_open_for_reading(const char*) {
     return f;
 }
 
-bool QZ_not_a_plain_file(const char*) { return g_preset_file.not_plain; }
-
-// Saving is not exercised here: no file can be created.
-std::FILE* QZ_open_temp_beside(const char*, std::string*) { return nullptr; }
-bool QZ_replace_file(const std::string&, const char*) { return false; }

@@ -12,7 +12,6 @@ struct QZ_Preset_File_Scenario {
     std::size_t fail_after = ~std::size_t{0};  // a read fails once this many bytes were delivered
     bool seek_fails = false;
     bool open_fails = false;
-    bool not_plain = false;
 };
 
 extern QZ_Preset_File_Scenario g_preset_file;

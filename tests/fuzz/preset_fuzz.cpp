@@ -5,8 +5,7 @@
 // ranges, which save back to a file that loads to the same values.
 //
 // Loading (0xFF, then a byte of switches, then three bytes): the switches
-// make the open or the seek fail or the name something other than a plain
-// file, and choose whether the measured size is moved from the expected
+// make the open or the seek fail, and choose whether the measured size is moved from the expected
 // length or from the content's; the three bytes are that move (-128..127),
 // the most bytes per read and where a read fails; the rest is the content.
 // Loading either refuses with a load message and changes nothing, or gives
@@ -58,7 +57,6 @@ void file(std::uint8_t mode, const std::uint8_t* data, std::size_t size) {
     s.measured_size = base + static_cast<std::int8_t>(data[0]);
     s.chunk = data[1];
     s.fail_after = data[2] == 0xFF ? ~std::size_t{0} : data[2];
-    s.not_plain = mode & 2;
     s.open_fails = mode & 4;
     s.seek_fails = mode & 8;
     s.data = data + 3;
@@ -73,7 +71,7 @@ void file(std::uint8_t mode, const std::uint8_t* data, std::size_t size) {
     } else {
         // Success needs the expected size as measured and at least the expected
         // bytes delivered, and means exactly what those bytes decode to.
-        if (s.not_plain || s.open_fails || s.seek_fails) std::abort();
+        if (s.open_fails || s.seek_fails) std::abort();
         if (s.measured_size != static_cast<long long>(full)) std::abort();
         if (s.size < full || s.fail_after < full) std::abort();
         QZ_Preset q{-7, -7.0f};
@@ -82,7 +80,7 @@ void file(std::uint8_t mode, const std::uint8_t* data, std::size_t size) {
     // A plain file that opens, seeks, measures what it holds and reads whole:
     // of any other length it is bad content; of the expected length it loads
     // exactly as its content decodes.
-    if (!s.not_plain && !s.open_fails && !s.seek_fails && s.measured_size == static_cast<long long>(s.size) &&
+    if (!s.open_fails && !s.seek_fails && s.measured_size == static_cast<long long>(s.size) &&
         s.fail_after > s.size) {
         if (s.size != full) {
             if (!message || std::strcmp(message, QZ_PRESET_BAD_CONTENT) != 0) std::abort();

@@ -1,7 +1,9 @@
 // The WAVE reader and writer the Windows program uses for sound files.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -60,7 +62,7 @@ std::unique_ptr<QZ_Sound_File> open_bytes(const std::vector<unsigned char>& byte
 TEST(Wav, FloatFileWrittenAndReadBackBitForBit) {
     const std::string path = temp_path("zelo_wav_roundtrip.wav");
     std::string error;
-    auto w = QZ_sound_open_write(path, 44100, 2, &error);
+    auto w = QZ_sound_open_write(path, path, 44100, 2, &error);
     ASSERT_TRUE(w) << error;
     const std::vector<float> x = {0.0f, -0.0f, 0.5f, -1.0f, 1.5f, 1e-30f, -0.333333f, 0.25f};
     EXPECT_EQ(w->write(x.data(), 4), 4);
@@ -74,6 +76,66 @@ TEST(Wav, FloatFileWrittenAndReadBackBitForBit) {
     EXPECT_EQ(r->read(y.data(), 8), 4);  // no more than there is
     EXPECT_EQ(std::memcmp(x.data(), y.data(), x.size() * sizeof(float)), 0);
     EXPECT_EQ(r->read(y.data(), 8), 0);
+    std::remove(path.c_str());
+}
+
+// Float samples are no PCM: the fmt chunk says its extension is empty (18
+// bytes) and a fact chunk gives the frame count, as readers expect of such files.
+TEST(Wav, FloatFilesCarryWhatNonPcmDataNeeds) {
+    const std::string path = temp_path("zelo_wav_float_layout.wav");
+    // Written under another name than the one that picks the format, as a
+    // temporary beside the final file is.
+    std::string error;
+    auto w = QZ_sound_open_write(path, "final.WAV", 48000, 2, &error);
+    ASSERT_TRUE(w) << error;
+    const std::vector<float> x = {0.5f, -0.5f, 0.25f, -0.25f, 0.75f, -0.75f};
+    ASSERT_EQ(w->write(x.data(), 3), 3);
+    ASSERT_TRUE(w->close());
+    EXPECT_FALSE(QZ_sound_open_write(path, "final.mp3", 48000, 2, &error));
+
+    std::vector<unsigned char> b;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        unsigned char buf[256];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
+        std::fclose(f);
+    }
+    auto u32 = [&](std::size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24; };
+    auto tag = [&](std::size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); };
+    ASSERT_EQ(b.size(), 58u + 24u);
+    EXPECT_EQ(tag(0), "RIFF");
+    EXPECT_EQ(u32(4), b.size() - 8);
+    EXPECT_EQ(tag(12), "fmt ");
+    EXPECT_EQ(u32(16), 18u);
+    EXPECT_EQ(b[20] | b[21] << 8, 3);   // IEEE float
+    EXPECT_EQ(b[36] | b[37] << 8, 0);   // no extension
+    EXPECT_EQ(tag(38), "fact");
+    EXPECT_EQ(u32(42), 4u);
+    EXPECT_EQ(u32(46), 3u);  // frames
+    EXPECT_EQ(tag(50), "data");
+    EXPECT_EQ(u32(54), 24u);
+
+#ifndef _WIN32
+    // Another reader takes it without a warning and reads the same samples.
+    if (std::system("command -v sox > /dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
+    const std::string raw = temp_path("zelo_wav_float_layout.raw");
+    const std::string cmd = "sox -V2 '" + path + "' -t raw -e floating-point -b 32 -L '" + raw + "' 2>&1";
+    std::string said;
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[512];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) said.append(buf, n);
+    EXPECT_EQ(pclose(p), 0) << said;
+    EXPECT_EQ(said, "");
+    std::vector<float> y(x.size() + 1, 7.0f);
+    if (std::FILE* f = std::fopen(raw.c_str(), "rb")) {
+        EXPECT_EQ(std::fread(y.data(), sizeof(float), y.size(), f), x.size());
+        std::fclose(f);
+    }
+    EXPECT_EQ(std::memcmp(x.data(), y.data(), x.size() * sizeof(float)), 0);
+    std::remove(raw.c_str());
+#endif
     std::remove(path.c_str());
 }
 

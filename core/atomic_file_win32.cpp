@@ -1,11 +1,11 @@
-// Safe replacement of a file on Windows: MoveFileEx replaces the target in one step.
+// Replacing a file on Windows: MoveFileEx replaces the target in one step.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
 #include <string>
 
-#include "plugin/preset_file.h"
+#include "core/atomic_file.h"
 
 std::FILE* QZ_open_temp_beside(const char* target, std::string* temp) {
     static std::atomic<unsigned> counter{0};
@@ -31,4 +31,24 @@ bool QZ_not_a_plain_file(const char* path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::FILE* QZ_open_for_reading(const char* path) { return std::fopen(path, "rb"); }
+namespace {
+
+// Runs on a thread of its own while the writing thread goes on: a file open
+// there cannot be deleted from here, so the writer is asked to stop, and the
+// handler waits a little for it to remove its temporary before the default
+// handler ends the program.
+BOOL WINAPI on_console_event(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+            QZ_atomic_files_interrupt();
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+void QZ_atomic_files_clean_on_signals() { SetConsoleCtrlHandler(&on_console_event, TRUE); }
