@@ -197,7 +197,7 @@ ASIOTime* QZ_Rts_Asio::bufferSwitchTimeInfo(ASIOTime*, std::int32_t index, ASIOB
 
 void QZ_Rts_Asio::sampleRateChanged(ASIOSampleRate) {}
 
-std::int32_t QZ_Rts_Asio::asioMessage(std::int32_t selector, std::int32_t value, void*, double*) {
+std::int32_t QZ_Rts_Asio::asioMessage(std::int32_t selector, std::int32_t value, void* message, double*) {
     switch (selector) {
         case kAsioSelectorSupported:
             switch (value) {
@@ -213,12 +213,13 @@ std::int32_t QZ_Rts_Asio::asioMessage(std::int32_t selector, std::int32_t value,
         case kAsioEngineVersion: return 2;
         case kAsioResetRequest:
             // Until the host sets the driver up anew nothing plays: the driver
-            // counts as lost, with the driver's own words for why.
+            // counts as lost. The JACK-backed driver hands its reason along
+            // with the request (others pass nothing); asking the driver for it
+            // here would race with the host closing it on its own thread.
             g_resets.fetch_add(1);
             if (QZ_Rts_Asio* a = g_active.load()) {
-                char text[124];
-                QZ_asio_error_message(text);
-                a->setLost(text[0] ? text : "The ASIO driver asked to be set up again");
+                const char* why = static_cast<const char*>(message);
+                a->setLost(why && why[0] ? why : "The ASIO driver asked to be set up again");
             }
             return 1;
         case kAsioBufferSizeChange: return 0;

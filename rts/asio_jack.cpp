@@ -311,9 +311,9 @@ private:
         }
     }
 
-    std::int32_t ask(std::int32_t selector, std::int32_t value) {
+    std::int32_t ask(std::int32_t selector, std::int32_t value, void* message = nullptr) {
         Message_Fn m = message_.load();
-        return m ? m(selector, value, nullptr, nullptr) : 0;
+        return m ? m(selector, value, message, nullptr) : 0;
     }
 
     void shut() {
@@ -398,7 +398,7 @@ private:
         d.gone_.store(true);
         d.running_.store(false);
         std::snprintf(d.error_, sizeof d.error_, "The JACK server stopped: %s", reason ? reason : "");
-        d.ask(kAsioResetRequest, 0);
+        d.ask(kAsioResetRequest, 0, d.error_);
     }
 
     std::atomic<std::uint32_t> refs_{1};

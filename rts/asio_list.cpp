@@ -178,13 +178,6 @@ ASIOError ASIOInit(ASIODriverInfo* info) {
     return result;
 }
 
-void QZ_asio_error_message(char* text) {
-    text[0] = 0;
-    if (!g_driver) return;
-    g_driver->getErrorMessage(text);
-    text[123] = 0;
-}
-
 ASIOError ASIOExit() {
     if (g_driver && asioDrivers) asioDrivers->removeCurrent();
     g_driver = nullptr;

@@ -110,8 +110,6 @@ ASIOError ASIOGetChannelInfo(ASIOChannelInfo* info);
 ASIOError ASIOCreateBuffers(ASIOBufferInfo* bufferInfos, std::int32_t numChannels, std::int32_t bufferSize,
                             ASIOCallbacks* callbacks);
 ASIOError ASIODisposeBuffers();
-// The loaded driver's own message (124 bytes with its zero); empty without one.
-void QZ_asio_error_message(char* text);
 
 // The driver-information record of the last ASIOInit.
 const ASIODriverInfo& QZ_asio_driver_info();
