@@ -67,9 +67,10 @@ void QZ_Wid_Butt::update() {
 bool QZ_Wid_Butt::hitTest(std::int32_t x, std::int32_t y) { return opaque_at(strip, shown, x, y); }
 
 void QZ_Wid_Butt::set_state(bool on) {
-    if (on == state) return;
     {
+        // Compared under the lock too: a host's thread and the editor's may set it at once.
         Paint_Guard g(this);
+        if (on == state) return;
         state = on;
     }
     update();

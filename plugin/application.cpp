@@ -287,6 +287,12 @@ void QZ_Application::show_params(unsigned which) {
 }
 
 void QZ_Application::show_unshown() {
+    if (!with_editor) {
+        // No widgets to update; a sound-only instance takes no lock here.
+        unshown_.store(0, std::memory_order_relaxed);
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(show_mutex_);
     const unsigned bits = unshown_.exchange(0, std::memory_order_acq_rel);
     if (bits & 1u) show_state();
     if (bits & 2u) show_frequency();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -193,6 +194,10 @@ private:
 
     Port ports_[kParams] = {Port(params[0]), Port(params[1]), Port(params[2]), Port(params[3])};
     std::atomic<unsigned> unshown_{0};        // records whose widgets lag behind
+    // One thread at a time brings the widgets up to date: the editor's, or a
+    // host's while the editor is closed or changing hands. Recursive because a
+    // widget's own callback may ask for another update.
+    std::recursive_mutex show_mutex_;
     std::atomic<QZ_Win*> shown_on_{nullptr};  // the window while attached
 };
 
