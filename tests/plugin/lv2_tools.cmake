@@ -4,7 +4,7 @@ cmake_minimum_required(VERSION 3.25)
 file(GLOB ttl "${BUNDLE}/*.ttl")
 if(TOOL STREQUAL "validate")
   # Checked against every installed LV2 vocabulary; the tool's own note about
-  # a file of the spec it skips is not ours.
+  # a vocabulary file it skips is not ours.
   execute_process(COMMAND lv2_validate ${ttl} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
   set(all "${out}${err}")
   if(NOT rc EQUAL 0 OR all MATCHES "(^|\n)(error|warning)" OR NOT all MATCHES "Found 0 errors")
