@@ -35,19 +35,25 @@ void put_text(char* dst, std::size_t limit, const char* src) {
     dst[n] = '\0';
 }
 
-// Host samples into the chain's fixed point: above 1 is 1, anything not above
-// -1 (NaN too) is -1, so no NaN reaches the integer conversion. Written as
-// min/max selects (NaN passes the first, fails the second) so that the loop
-// vectorises.
-void clip_to_fixed(const float* src, std::int32_t* dst, VstInt32 n) {
-    for (VstInt32 i = 0; i < n; ++i) {
-        float x = src[i];
-        x = 1.0f < x ? 1.0f : x;
-        x = x > -1.0f ? x : -1.0f;
-        dst[i] = static_cast<std::int32_t>(x * kFullScale);
-    }
+// A host sample in the chain's fixed point: above 1 is 1, anything not above
+// -1 (NaN too) is -1, so no NaN reaches the integer conversion; and +1 is one
+// step below 2^30, at the buffers' limit (it still reads back as 1.0f). The
+// low-pass forms x - y + 2^31 in 32 bits, which stays in range only while
+// both lie in -2^30..2^30 - 1: +1 as 2^30 after a held -1 wrapped it, a step
+// the wrong way (44.1 kHz at 20 kHz: +1.52 instead of +0.48). Written as
+// min/max selects (NaN passes the first, fails the second) so that loops
+// over it vectorise.
+constexpr std::int32_t kTop = (1 << 30) - 1;
+inline std::int32_t to_fixed(float x) {
+    x = 1.0f < x ? 1.0f : x;
+    x = x > -1.0f ? x : -1.0f;
+    const std::int32_t v = static_cast<std::int32_t>(x * kFullScale);
+    return v < kTop ? v : kTop;
 }
 
+void clip_to_fixed(const float* src, std::int32_t* dst, VstInt32 n) {
+    for (VstInt32 i = 0; i < n; ++i) dst[i] = to_fixed(src[i]);
+}
 
 }  // namespace
 
@@ -155,10 +161,7 @@ void QZ_Main_Vst::run(float** inputs, float** outputs, VstInt32 sampleFrames) {
             const std::uint32_t half = k >> 1;
             std::uint32_t y = static_cast<std::uint32_t>(lp->y);
             for (VstInt32 i = 0; i < sampleFrames; ++i) {
-                float x = in[i];
-                x = 1.0f < x ? 1.0f : x;
-                x = x > -1.0f ? x : -1.0f;
-                std::uint32_t xb = static_cast<std::uint32_t>(static_cast<std::int32_t>(x * kFullScale)) + 0x80000000u;
+                std::uint32_t xb = static_cast<std::uint32_t>(to_fixed(in[i])) + 0x80000000u;
                 QZ_PIN(xb);
                 std::uint32_t ylow = y - half;
                 QZ_PIN(ylow);

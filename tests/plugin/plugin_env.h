@@ -42,11 +42,13 @@ inline std::unique_ptr<Plugin> started(float rate = 44100.0f, VstInt32 block = 5
     return p;
 }
 
-// The chain's fixed-point format: ±1.0 is ±2^30.
+// The chain's fixed-point format: ±1.0 is ±2^30, +1.0 itself one step below
+// (the buffers' limit 2^30 - 1).
 inline std::int32_t to_fixed(float x) {
     if (x > 1.0f) x = 1.0f;
     if (!(x >= -1.0f)) x = -1.0f;
-    return static_cast<std::int32_t>(x * 1073741824.0f);
+    const auto v = static_cast<std::int32_t>(x * 1073741824.0f);
+    return v < 1073741823 ? v : 1073741823;
 }
 inline float to_float(std::int32_t s) { return static_cast<float>(s) * (1.0f / 1073741824.0f); }
 
