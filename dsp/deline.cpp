@@ -29,7 +29,7 @@ inline std::int32_t wadd(std::int32_t a, std::int32_t b) {
 }  // namespace
 
 QZ_Effect_Deline::QZ_Effect_Deline()
-    : line(new std::int32_t[LINE_SIZE]()),
+    : line(QZ_zeroed_samples(LINE_SIZE)),
       program(new std::int32_t[PROGRAM_CAPACITY]()),
       out_end_(new std::int32_t*[MAX_GROUPS]()),
       out_len_(new std::int32_t[MAX_GROUPS]()) {}

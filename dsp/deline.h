@@ -64,7 +64,7 @@ public:
     QZ_Buffer_ref in;
     QZ_Chain groups;
     Group* current = nullptr;
-    std::unique_ptr<std::int32_t[]> line;
+    QZ_Samples line;
     std::uint16_t position = 0;
     std::unique_ptr<std::int32_t[]> program;
     std::int32_t program_length = 0;  // words the structure needs (4 per group, 2 per delay)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 #include "dsp/classes.h"
 #include "dsp/soundpipe.h"
@@ -14,6 +15,12 @@ int QZ_mode_index(const char* word) {
     for (int m = QZ_MODE_COUNT - 1; m >= 0; --m)
         if (std::strcmp(word, QZ_mode_words[m]) == 0) return m;
     return -1;
+}
+
+QZ_Samples QZ_zeroed_samples(std::size_t count) {
+    QZ_Samples p(static_cast<std::int32_t*>(std::calloc(count, sizeof(std::int32_t))));
+    if (!p) throw std::bad_alloc();
+    return p;
 }
 
 QZ_Effect::QZ_Effect() : link(this) {

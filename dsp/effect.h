@@ -40,7 +40,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <type_traits>
 
 #include "core/object.h"
@@ -58,6 +61,15 @@ enum : int {
     QZ_MODE_SBN = 5,  // o = r - o
     QZ_MODE_COUNT = 6,
 };
+
+// Zeroed storage for an effect's lines and rings, from calloc: pages the
+// system hands out fresh stay untouched until the effect reaches them, so
+// making an effect does not write its whole line. Throws std::bad_alloc.
+struct QZ_Free {
+    void operator()(std::int32_t* p) const noexcept { std::free(p); }
+};
+using QZ_Samples = std::unique_ptr<std::int32_t[], QZ_Free>;
+QZ_Samples QZ_zeroed_samples(std::size_t count);
 
 extern const char* const QZ_mode_words[QZ_MODE_COUNT];
 // Index of a mode word, or -1.

@@ -80,7 +80,7 @@ QZ_value QZ_Effect_Freqmul::m_k(QZ_Object* obj, QZ_value v) {
 // -------------------------------------------------------------- Nefreqmul
 
 void QZ_Effect_Nefreqmul::reset() noexcept {
-    std::memset(ring, 0, sizeof ring);
+    std::memset(ring.get(), 0, sizeof(std::int32_t) * RING);
     slope = 0.0;
 }
 

@@ -30,7 +30,7 @@ public:
     std::atomic<std::int32_t> k{2};
     float g = 0.02f;
     std::int32_t w = 0, read = 0, last = 0;
-    std::int32_t ring[RING] = {};
+    QZ_Samples ring = QZ_zeroed_samples(RING);
     std::int32_t prev = -1;
 };
 
@@ -51,7 +51,7 @@ public:
     std::atomic<std::int32_t> k{2};
     float g = 0.02f;
     std::int32_t w = 0, read = 0, last = 0;
-    std::int32_t ring[RING] = {};
+    QZ_Samples ring = QZ_zeroed_samples(RING);
     std::int32_t prev = -1;
     double slope = 0.0;
     std::atomic<double> accept{0.6};

@@ -111,7 +111,7 @@ TEST(Nefreqmul, DoublesASineWithShapedCopies) {
     spcpp("QZ_Effect %o -on 0", m.fx);
     pipe_of(m.pipe)->process();
     EXPECT_EQ(e->slope, 0.0);
-    for (std::int32_t v : e->ring) ASSERT_EQ(v, 0);
+    for (std::int32_t i = 0; i < QZ_Effect_Nefreqmul::RING; ++i) ASSERT_EQ(e->ring[i], 0) << i;
 }
 
 TEST(Nefreqmul, ModesCombineIntoTheOutput) {
