@@ -142,6 +142,10 @@ public:
     // (a level meter's reading); resets them.
     void take_peaks(float* left, float* right);
 
+    // For tests: the widest vectors the block's loops may use (0: plain loops;
+    // 128; 256, the default, where the processor has them).
+    static void limit_vector_width(int bits);
+
     // The mutex, so a test can hold it as a menu action would.
     std::timed_mutex& mutex() { return mutex_; }
 
