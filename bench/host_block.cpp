@@ -148,6 +148,44 @@ void interleaved(int instances, int rounds) {
     host.shutdown();
 }
 
+// What mixing inside the effects costs: their accumulating call against their
+// processReplacing, in the same interleaved rounds (the floor of the host's
+// ratio with many instances).
+void accumulating(int instances, int rounds) {
+    std::vector<AEffect*> fx;
+    for (int k = 0; k < instances; ++k) {
+        AEffect* e = VSTPluginMain(&QZ_Host::host_callback);
+        e->dispatcher(e, effSetSampleRate, 0, 0, nullptr, static_cast<float>(kRate));
+        fx.push_back(e);
+    }
+    std::vector<float> in(kBlock), l(kBlock), r(kBlock);
+    fill(in, 440);
+    float* ins[1] = {in.data()};
+    float* outs[2] = {l.data(), r.data()};
+    const int calls = std::max(1, 64 / instances);
+    std::vector<double> ratios;
+    using clock = std::chrono::steady_clock;
+    for (int round = 0; round < rounds; ++round) {
+        const auto t0 = clock::now();
+        for (int c = 0; c < calls; ++c) {
+            for (AEffect* e : fx) e->processReplacing(e, ins, outs, kBlock);
+            benchmark::ClobberMemory();
+        }
+        const auto t1 = clock::now();
+        for (int c = 0; c < calls; ++c) {
+            for (AEffect* e : fx) e->process(e, ins, outs, kBlock);
+            benchmark::ClobberMemory();
+        }
+        const auto t2 = clock::now();
+        ratios.push_back(std::chrono::duration<double>(t2 - t1).count() / std::chrono::duration<double>(t1 - t0).count());
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("  process/%-2d / processReplacing/%-2d = %.3f  (median of %d interleaved rounds; quartiles %.3f .. %.3f)\n",
+                instances, instances, ratios[ratios.size() / 2], rounds, ratios[ratios.size() / 4],
+                ratios[ratios.size() * 3 / 4]);
+    for (AEffect* e : fx) e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -168,6 +206,8 @@ int main(int argc, char** argv) {
                           {1.3, 1.05, 1.05});
     std::printf("\nratios of interleaved rounds (the same load for both):\n");
     for (int n : {1, 8, 32}) interleaved(n, 201);
+    std::printf("\nthe effects' accumulating call against their processReplacing (interleaved rounds):\n");
+    for (int n : {1, 32}) accumulating(n, 201);
     // A block of 480 frames at 48 kHz lasts 10 ms.
     std::printf("\nshare of the block's real time (10 ms); the figure is a fraction, not ns:\n");
     reporter.print_per_unit("host_block/32", 1e7, "block", 0.03);

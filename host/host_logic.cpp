@@ -7,6 +7,17 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define QZ_HOST_SSE2 1
+#endif
+// AVX only where 32-byte stack slots are sure to be aligned (not the 32-bit
+// Windows build), as in the sample conversion.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32) && defined(__GNUC__)
+#include <immintrin.h>
+#define QZ_HOST_AVX 1
+#endif
+
 namespace {
 
 // The host whose block callback the drivers call (one per process).
@@ -54,42 +65,141 @@ void remove_at(QZ_Host::Menu& m, int pos) {
 
 // Float to float, as the driver model's conversion does it (clamped to
 // [-1, 1], NaN to -1), for the packed float channels most drivers have; the
-// general conversion handles every other layout.
-void clamp_copy(float* dst, const float* src, int n) {
-    // Selects in the order of vector min and max (a NaN takes the second operand).
-    for (int i = 0; i < n; ++i) {
-        float x = src[i];
-        x = 1.0f < x ? 1.0f : x;
-        dst[i] = x > -1.0f ? x : -1.0f;
-    }
+// general conversion handles every other layout. The selects are in the order
+// of the vector min and max instructions (a NaN takes the second operand), so
+// the vector loops below give the same bits as this one.
+inline float clamp1(float x) {
+    x = 1.0f < x ? 1.0f : x;
+    return x > -1.0f ? x : -1.0f;
 }
 
-// Four floats at a time where the compiler has vectors (plain code elsewhere).
-typedef float QZ_v4 __attribute__((vector_size(16)));
-
-// clamp_copy, returning the largest magnitude of src as well (NaN counts as
-// nothing), in one pass: both are selects that map onto vector min and max.
-float clamp_copy_peak(float* dst, const float* src, int n) {
-    QZ_v4 p = {0.0f, 0.0f, 0.0f, 0.0f};
-    const QZ_v4 one = {1.0f, 1.0f, 1.0f, 1.0f}, minus = -one;
-    int i = 0;
-    for (; i + 4 <= n; i += 4) {
-        QZ_v4 x;
-        std::memcpy(&x, src + i, sizeof x);
-        const QZ_v4 a = x < 0.0f ? -x : x;
-        p = a > p ? a : p;
-        QZ_v4 y = one < x ? one : x;
-        y = y > minus ? y : minus;
-        std::memcpy(dst + i, &y, sizeof y);
+// The clamped copy, and the largest magnitude of src folded into peak (NaN
+// counts as nothing).
+void clamp_copy_plain(float* dst, const float* src, int n) {
+    for (int i = 0; i < n; ++i) dst[i] = clamp1(src[i]);
+}
+float clamp_copy_peak_plain(float* dst, const float* src, int n, float peak) {
+    for (int i = 0; i < n; ++i) {
+        const float x = src[i], a = std::fabs(x);
+        peak = a > peak ? a : peak;
+        dst[i] = clamp1(x);
     }
-    float peak = 0.0f;
-    for (int k = 0; k < 4; ++k) peak = p[k] > peak ? p[k] : peak;
+    return peak;
+}
+
+// Test hook: the widest vectors the block may use (0, 128, 256).
+std::atomic<int> g_vector_width{256};
+
+#if defined(QZ_HOST_SSE2)
+// Four floats per step; every x86-64 processor and the 32-bit build have these.
+void clamp_copy_sse2(float* dst, const float* src, int n) {
+    const __m128 one = _mm_set1_ps(1.0f), minus = _mm_set1_ps(-1.0f);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128 a = _mm_loadu_ps(src + i), b = _mm_loadu_ps(src + i + 4);
+        _mm_storeu_ps(dst + i, _mm_max_ps(_mm_min_ps(one, a), minus));
+        _mm_storeu_ps(dst + i + 4, _mm_max_ps(_mm_min_ps(one, b), minus));
+    }
+    for (; i + 4 <= n; i += 4) _mm_storeu_ps(dst + i, _mm_max_ps(_mm_min_ps(one, _mm_loadu_ps(src + i)), minus));
+    clamp_copy_plain(dst + i, src + i, n - i);
+}
+
+// maxps(|x|, p) keeps p for a NaN, as the plain loop's select does; the
+// magnitudes are never negative or NaN, so the lanes combine in any order.
+float clamp_copy_peak_sse2(float* dst, const float* src, int n) {
+    const __m128 one = _mm_set1_ps(1.0f), minus = _mm_set1_ps(-1.0f), sign = _mm_set1_ps(-0.0f);
+    __m128 p = _mm_setzero_ps(), q = _mm_setzero_ps();
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m128 a = _mm_loadu_ps(src + i), b = _mm_loadu_ps(src + i + 4);
+        p = _mm_max_ps(_mm_andnot_ps(sign, a), p);
+        q = _mm_max_ps(_mm_andnot_ps(sign, b), q);
+        _mm_storeu_ps(dst + i, _mm_max_ps(_mm_min_ps(one, a), minus));
+        _mm_storeu_ps(dst + i + 4, _mm_max_ps(_mm_min_ps(one, b), minus));
+    }
+    for (; i + 4 <= n; i += 4) {
+        const __m128 a = _mm_loadu_ps(src + i);
+        p = _mm_max_ps(_mm_andnot_ps(sign, a), p);
+        _mm_storeu_ps(dst + i, _mm_max_ps(_mm_min_ps(one, a), minus));
+    }
+    p = _mm_max_ps(p, q);
+    p = _mm_max_ps(p, _mm_movehl_ps(p, p));
+    p = _mm_max_ss(p, _mm_shuffle_ps(p, p, 1));
+    return clamp_copy_peak_plain(dst + i, src + i, n - i, _mm_cvtss_f32(p));
+}
+#endif
+
+#if defined(QZ_HOST_AVX)
+// Eight floats per step on processors with AVX; the same instructions, wider.
+__attribute__((target("avx"))) void clamp_copy_avx(float* dst, const float* src, int n) {
+    const __m256 one = _mm256_set1_ps(1.0f), minus = _mm256_set1_ps(-1.0f);
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256 a = _mm256_loadu_ps(src + i), b = _mm256_loadu_ps(src + i + 8);
+        _mm256_storeu_ps(dst + i, _mm256_max_ps(_mm256_min_ps(one, a), minus));
+        _mm256_storeu_ps(dst + i + 8, _mm256_max_ps(_mm256_min_ps(one, b), minus));
+    }
+    for (; i + 8 <= n; i += 8)
+        _mm256_storeu_ps(dst + i, _mm256_max_ps(_mm256_min_ps(one, _mm256_loadu_ps(src + i)), minus));
+    for (; i < n; ++i) dst[i] = clamp1(src[i]);
+}
+
+__attribute__((target("avx"))) float clamp_copy_peak_avx(float* dst, const float* src, int n) {
+    const __m256 one = _mm256_set1_ps(1.0f), minus = _mm256_set1_ps(-1.0f), sign = _mm256_set1_ps(-0.0f);
+    __m256 p = _mm256_setzero_ps(), q = _mm256_setzero_ps();
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256 a = _mm256_loadu_ps(src + i), b = _mm256_loadu_ps(src + i + 8);
+        p = _mm256_max_ps(_mm256_andnot_ps(sign, a), p);
+        q = _mm256_max_ps(_mm256_andnot_ps(sign, b), q);
+        _mm256_storeu_ps(dst + i, _mm256_max_ps(_mm256_min_ps(one, a), minus));
+        _mm256_storeu_ps(dst + i + 8, _mm256_max_ps(_mm256_min_ps(one, b), minus));
+    }
+    for (; i + 8 <= n; i += 8) {
+        const __m256 a = _mm256_loadu_ps(src + i);
+        p = _mm256_max_ps(_mm256_andnot_ps(sign, a), p);
+        _mm256_storeu_ps(dst + i, _mm256_max_ps(_mm256_min_ps(one, a), minus));
+    }
+    p = _mm256_max_ps(p, q);
+    __m128 r = _mm_max_ps(_mm256_castps256_ps128(p), _mm256_extractf128_ps(p, 1));
+    r = _mm_max_ps(r, _mm_movehl_ps(r, r));
+    r = _mm_max_ss(r, _mm_shuffle_ps(r, r, 1));
+    float peak = _mm_cvtss_f32(r);
     for (; i < n; ++i) {
         const float x = src[i], a = std::fabs(x);
         peak = a > peak ? a : peak;
-        dst[i] = 1.0f < x ? 1.0f : (x > -1.0f ? x : -1.0f);
+        dst[i] = clamp1(x);
     }
     return peak;
+}
+
+bool has_avx() {
+    static const bool yes = __builtin_cpu_supports("avx");
+    return yes;
+}
+#endif
+
+// The widest of the loops above that the processor has (and the hook allows).
+void clamp_copy(float* dst, const float* src, int n, int width) {
+#if defined(QZ_HOST_AVX)
+    if (width >= 256 && has_avx()) return clamp_copy_avx(dst, src, n);
+#endif
+#if defined(QZ_HOST_SSE2)
+    if (width >= 128) return clamp_copy_sse2(dst, src, n);
+#endif
+    (void)width;
+    clamp_copy_plain(dst, src, n);
+}
+
+float clamp_copy_peak(float* dst, const float* src, int n, int width) {
+#if defined(QZ_HOST_AVX)
+    if (width >= 256 && has_avx()) return clamp_copy_peak_avx(dst, src, n);
+#endif
+#if defined(QZ_HOST_SSE2)
+    if (width >= 128) return clamp_copy_peak_sse2(dst, src, n);
+#endif
+    (void)width;
+    return clamp_copy_peak_plain(dst, src, n, 0.0f);
 }
 
 // The largest magnitude in x (NaN counts as nothing). Magnitudes order as
@@ -505,6 +615,36 @@ std::string QZ_Host::effect_name() {
     return name;
 }
 
+bool QZ_Host::take_down_lost_driver() {
+    if (!driver_lost()) return false;
+    // Tried again on the next tick when a menu action holds the mutex that long.
+    if (!mutex_.try_lock_until(std::chrono::system_clock::now() + kMenuWait)) return false;
+    const char* why = driver_lost();
+    if (!why) {
+        mutex_.unlock();
+        return false;
+    }
+    std::string reason = why[0] ? why : "The audio driver stopped";
+    char text[200];
+    std::snprintf(text, sizeof text, "%s (driver \"%s\"); choose a driver in the Audio menu", reason.c_str(),
+                  drivers_[cur_driver_]->name);
+    reason = text;
+    // The driver delivers no more blocks; its own stop and release still tidy
+    // up (a client to close, buffers to give back). Their results say nothing
+    // new to the user.
+    if (cur_mode_ >= 0) {
+        drivers_[cur_driver_]->free();
+        cur_mode_ = -1;
+    }
+    stop_driver();
+    show_no_modes();
+    for (int k = 0; k < n_instances_; ++k) set_instance_text(k);
+    mutex_.unlock();
+    // Outside the mutex: a message box may run a loop of its own meanwhile.
+    report(__LINE__, "driver_lost", reason.c_str());
+    return true;
+}
+
 void QZ_Host::idle() {
     if (selected_ >= 0 && selected_ < n_instances_ && effect_window_) {
         AEffect* e = instances_[selected_]->effect;
@@ -523,6 +663,7 @@ void QZ_Host::block() {
     }
     const int n = host_chan_.count;
     if (buffer_ && n > 0) {
+        const int width = g_vector_width.load(std::memory_order_relaxed);
         float* out_l = buffer_;
         float* out_r = buffer_ + n;
         float* mix_l = buffer_ + 2 * n;
@@ -540,7 +681,7 @@ void QZ_Host::block() {
                 taken[inst.input] = true;
                 QZ_Rts::Chan* src = inputs_[inst.input].chan;
                 if (src->format == QZ_RTS_FLOAT32 && src->count == n) {
-                    clamp_copy(in, static_cast<const float*>(src->data), n);
+                    clamp_copy(in, static_cast<const float*>(src->data), n, width);
                 } else {
                     host_chan_.data = in;
                     QZ_Rts::copyBuffer(&host_chan_, src);
@@ -572,7 +713,7 @@ void QZ_Host::block() {
             for (QZ_Chain_Item* it = d->outputs.first(); it && it != d->outputs.end() && c < 2; it = it->next, ++c) {
                 QZ_Rts::Chan* dst = QZ_Rts::Chan::of(it);
                 if (dst->format == QZ_RTS_FLOAT32 && dst->count == n && dst->data) {
-                    peaks[c] = clamp_copy_peak(static_cast<float*>(dst->data), mixes[c], n);
+                    peaks[c] = clamp_copy_peak(static_cast<float*>(dst->data), mixes[c], n, width);
                     metered[c] = true;
                 } else {
                     host_chan_.data = mixes[c];
@@ -588,6 +729,8 @@ void QZ_Host::block() {
     }
     mutex_.unlock();
 }
+
+void QZ_Host::limit_vector_width(int bits) { g_vector_width.store(bits); }
 
 void QZ_Host::take_peaks(float* left, float* right) {
     *left = peak_l_.exchange(0.0f, std::memory_order_relaxed);

@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/command.h"
 #include "dsp/buffer.h"
 #include "dsp/effect.h"
@@ -160,13 +164,47 @@ void QZ_Main_Vst::run(float** inputs, float** outputs, VstInt32 sampleFrames) {
             const std::uint32_t k = lp->coefficient();
             const std::uint32_t half = k >> 1;
             std::uint32_t y = static_cast<std::uint32_t>(lp->y);
-            for (VstInt32 i = 0; i < sampleFrames; ++i) {
-                std::uint32_t xb = static_cast<std::uint32_t>(to_fixed(in[i])) + 0x80000000u;
+            const auto step = [&](float x) {
+                std::uint32_t xb = static_cast<std::uint32_t>(to_fixed(x)) + 0x80000000u;
                 QZ_PIN(xb);
                 std::uint32_t ylow = y - half;
                 QZ_PIN(ylow);
                 const std::uint32_t h = static_cast<std::uint32_t>((static_cast<std::uint64_t>(xb - y) * k) >> 32);
                 y = ylow + h;
+            };
+            VstInt32 i = 0;
+#if defined(__SSE2__)
+            // The words of a stretch collect in a small block and go out four
+            // at a time (scaled, then stored or added), which takes most of
+            // the work per sample off the recursion's way. The stretch's input
+            // is read before its outputs are written, so an output that is the
+            // input or the other output is fine; buffers that overlap otherwise
+            // take the loop below, which keeps the order of every access.
+            const auto apart = [sampleFrames](const float* a, const float* b) {
+                const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(a), q = reinterpret_cast<std::uintptr_t>(b);
+                const std::uintptr_t bytes = sizeof(float) * static_cast<std::uintptr_t>(sampleFrames);
+                return p == q || p + bytes <= q || q + bytes <= p;
+            };
+            if (apart(in, out0) && apart(in, out1) && apart(out0, out1)) {
+                constexpr VstInt32 kStretch = 32;
+                std::int32_t words[kStretch];
+                const __m128 scale = _mm_set1_ps(kInvFullScale);
+                for (; i + kStretch <= sampleFrames; i += kStretch) {
+                    for (VstInt32 j = 0; j < kStretch; ++j) {
+                        step(in[i + j]);
+                        words[j] = static_cast<std::int32_t>(y);
+                    }
+                    for (VstInt32 j = 0; j < kStretch; j += 4) {
+                        const __m128 v =
+                            _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words + j))), scale);
+                        for (float* o : {out0 + i + j, out1 + i + j})
+                            _mm_storeu_ps(o, Add ? _mm_add_ps(_mm_loadu_ps(o), v) : v);
+                    }
+                }
+            }
+#endif
+            for (; i < sampleFrames; ++i) {
+                step(in[i]);
                 const float v = static_cast<float>(static_cast<std::int32_t>(y)) * kInvFullScale;
                 put(out0 + i, v);
                 put(out1 + i, v);
@@ -235,6 +273,14 @@ QZ_Main_Vst::Word QZ_Main_Vst::word_at(const Param& p, float x) {
 void QZ_Main_Vst::userChanged(int index) {
     // The value is already applied; the host only needs to hear of it.
     if (host_index(index)) callHost(audioMasterAutomate, index, 0, nullptr, getParameter(index));
+}
+
+void QZ_Main_Vst::userGesture(int index, bool begin) {
+    if (!host_index(index)) return;
+    if (begin)
+        beginEdit(index);
+    else
+        endEdit(index);
 }
 
 float QZ_Main_Vst::getParameter(VstInt32 index) {

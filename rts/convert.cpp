@@ -47,7 +47,12 @@ struct Layout {
     unsigned bits = 0;  // significant bits of an integer
 };
 
-Layout decode(QZ_Rts_format f) {
+// Inline: a call returning the layout builds it on the stack and reads it back
+// in one wider load, which stalls on every block.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline Layout decode(QZ_Rts_format f) {
     Layout l;
     const unsigned stride = QZ_rts_format_stride(f), bits = QZ_rts_format_bits(f), pad = QZ_rts_format_padding(f);
     unsigned size = 0;
@@ -307,7 +312,9 @@ __attribute__((target("avx2"))) void int24_to_float_avx2(const unsigned char* sr
 // fraction of a is below |c|. The double product of the rule rounds, but never
 // across an integer: the distance to one is at least c's own last bit, far
 // above the rounding. 2^31 itself truncates to the word 0x80000000, which less
-// one is the right 0x7FFFFFFF; the sign goes on last.
+// one is the right 0x7FFFFFFF. The sign goes on last, from the sample held
+// only at -1 (NaN gives -1 there): psignd negates where it is negative and
+// leaves the zero of a -0.0 alone. Ten vector operations per eight samples.
 __attribute__((target("avx2"))) void float_to_int32_avx2(const unsigned char* src, unsigned, unsigned,
                                                           unsigned char* dst, unsigned, unsigned,
                                                           std::int32_t count) {
@@ -316,15 +323,13 @@ __attribute__((target("avx2"))) void float_to_int32_avx2(const unsigned char* sr
     std::int32_t k = 0;
     for (; k + 8 <= count; k += 8) {
         // maxps gives its second operand for a NaN: -1.
-        const __m256 c =
-            _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(reinterpret_cast<const float*>(src + 4 * k)), low), high);
-        const __m256 mag = _mm256_andnot_ps(sign, c);
+        const __m256 c = _mm256_max_ps(_mm256_loadu_ps(reinterpret_cast<const float*>(src + 4 * k)), low);
+        const __m256 mag = _mm256_min_ps(_mm256_andnot_ps(sign, c), high);
         const __m256 a = _mm256_mul_ps(mag, scale);
         const __m256 whole = _mm256_round_ps(a, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
         const __m256i below = _mm256_castps_si256(_mm256_cmp_ps(_mm256_sub_ps(a, whole), mag, _CMP_LT_OQ));
-        const __m256i m = _mm256_add_epi32(_mm256_cvttps_epi32(whole), below);
-        const __m256i neg = _mm256_srai_epi32(_mm256_castps_si256(c), 31);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * k), _mm256_sub_epi32(_mm256_xor_si256(m, neg), neg));
+        const __m256i m = _mm256_add_epi32(_mm256_cvttps_epi32(a), below);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * k), _mm256_sign_epi32(m, _mm256_castps_si256(c)));
     }
     convert<Kind::f32, Kind::i32, 4, 4>(src + 4 * k, 4, 32, dst + 4 * k, 4, 32, count - k);
 }
@@ -360,6 +365,23 @@ bool has_avx512() {
 #endif
 
 std::atomic<int> vector_limit{512};
+Loop pick_loop(const Layout& s, const Layout& d);
+
+// The packed pairs that drivers convert every block, with their loops once
+// chosen (cleared when a test changes the width): no decoding per call.
+std::atomic<Loop> hot_loops[3];
+
+Loop hot_loop(QZ_Rts_format s, QZ_Rts_format d) {
+    const int pair = d == QZ_RTS_FLOAT32 ? (s == QZ_RTS_INT16 ? 0 : s == QZ_RTS_INT24 ? 1 : -1)
+                                         : (s == QZ_RTS_FLOAT32 && d == QZ_RTS_INT32 ? 2 : -1);
+    if (pair < 0) return nullptr;
+    Loop f = hot_loops[pair].load(std::memory_order_relaxed);
+    if (!f) {
+        f = pick_loop(decode(s), decode(d));
+        hot_loops[pair].store(f, std::memory_order_relaxed);
+    }
+    return f;
+}
 
 Loop pick_loop(const Layout& s, const Layout& d) {
     const bool ps = s.stride == size_of(s.kind), pd = d.stride == size_of(d.kind);
@@ -416,6 +438,13 @@ QZ_error QZ_Rts::copyBuffer(Chan* dst, Chan* src) {
         silence(dst);
         return nullptr;
     }
+    if (src->data && dst->data && src->count >= 0)
+        if (const Loop f = hot_loop(src->format, dst->format)) {
+            f(static_cast<const unsigned char*>(src->data), QZ_rts_format_stride(src->format),
+              QZ_rts_format_bits(src->format), static_cast<unsigned char*>(dst->data),
+              QZ_rts_format_stride(dst->format), QZ_rts_format_bits(dst->format), src->count);
+            return QZ_OK;
+        }
     const Layout s = decode(src->format), d = decode(dst->format);
     if (s.kind == Kind::none || d.kind == Kind::none || !src->data || !dst->data || src->count < 0) {
         silence(dst);
@@ -426,6 +455,9 @@ QZ_error QZ_Rts::copyBuffer(Chan* dst, Chan* src) {
     return QZ_OK;
 }
 
-void QZ_rts_limit_vector_width(int bits) { vector_limit.store(bits); }
+void QZ_rts_limit_vector_width(int bits) {
+    vector_limit.store(bits);
+    for (std::atomic<Loop>& f : hot_loops) f.store(nullptr);
+}
 
 std::uint32_t QZ_Rts::copyRefusals() { return refusals.load(std::memory_order_relaxed); }

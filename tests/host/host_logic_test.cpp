@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <thread>
 
 #include "host/host_logic.h"
@@ -353,6 +355,105 @@ TEST_F(Fixture, BlockCallbackMix) {
     h.take_peaks(&l, &r);
     EXPECT_EQ(l, 0.0f);
     EXPECT_EQ(r, 0.0f);
+}
+
+namespace {
+
+// An effect that keeps what it was given and plays two set blocks, so that a
+// test chooses every sample the host clamps and meters on the way out.
+struct Probe {
+    static std::vector<float>& got() {
+        static std::vector<float> v;
+        return v;
+    }
+    static std::vector<float>& play(int c) {
+        static std::vector<float> v[2];
+        return v[c];
+    }
+    static VstIntPtr VSTCALLBACK dispatch(AEffect* a, VstInt32 op, VstInt32, VstIntPtr, void*, float) {
+        if (op == effClose) delete a;
+        return 0;
+    }
+    static void VSTCALLBACK process(AEffect*, float** in, float** out, VstInt32 n) {
+        got().assign(in[0], in[0] + n);
+        for (int c = 0; c < 2; ++c) std::copy(play(c).begin(), play(c).begin() + n, out[c]);
+    }
+    static AEffect* VSTCALLBACK entry(audioMasterCallback) {
+        AEffect* e = new AEffect{};
+        e->magic = kEffectMagic;
+        e->dispatcher = &dispatch;
+        e->processReplacing = &process;
+        e->numInputs = 1;
+        e->numOutputs = 2;
+        return e;
+    }
+};
+
+std::uint32_t bits(float x) {
+    std::uint32_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+}  // namespace
+
+// The block's clamping and metering run in vector loops with a plain tail; at
+// every vector width and many block lengths they give the bits the plain rule
+// gives: NaN of either sign to -1, infinities and overs to full scale, -0 and
+// denormals kept; the meter skips NaN and counts infinity.
+TEST_F(Fixture, ClampingAndMeteringGiveTheRuleAtEveryWidthAndLength) {
+    const std::vector<int> lengths = {1, 3, 4, 5, 7, 8, 9, 15, 16, 17, 24, 31, 33, 47, 67};
+    std::vector<host_sim::Mode_Spec> modes;
+    for (int n : lengths) modes.push_back({48000, 32, n, 2});
+    Sim_Driver* a = Sim_Class::add("Sim P", 1, modes);
+    host = std::make_unique<QZ_Host>(&Probe::entry);
+    host->report_fn = &capture;
+    host->start({Sim_Class::cls()});
+    ASSERT_TRUE(host->command(QZ_Host::CMD_ADD));
+    const float inf = std::numeric_limits<float>::infinity(), den = std::numeric_limits<float>::denorm_min();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<float> special = {0.25f, -nan, 1.0000001f, -0.0f, den, -inf, 0.0f,   -1.0f, 3e38f,
+                                        nan,   -den, inf,        1.0f,  -2.5f, 0.75f, -0.999f, 1e-30f};
+    const auto rule = [](float x) { return x > 1.0f ? 1.0f : (x >= -1.0f ? x : -1.0f); };
+    const auto magnitude = [](float peak, float x) { return std::fabs(x) > peak ? std::fabs(x) : peak; };
+    for (int width : {0, 128, 256}) {
+        QZ_Host::limit_vector_width(width);
+        for (std::size_t m = 0; m < lengths.size(); ++m) {
+            ASSERT_TRUE(host->command(QZ_Host::CMD_MODE + static_cast<int>(m)));
+            const int n = lengths[m];
+            // Where in the block the special values fall shifts with the length
+            // and the channel: in the vector body, in the tail, at either end.
+            for (int shift = 0; shift < 3; ++shift) {
+                float peak[2] = {0.0f, 0.0f};
+                for (int c = 0; c < 2; ++c) Probe::play(c).assign(static_cast<std::size_t>(n), 0.0f);
+                for (int i = 0; i < n; ++i) {
+                    const std::size_t at = static_cast<std::size_t>(i + shift * 5);
+                    a->in_store[0][static_cast<std::size_t>(i)] = special[(at * 7) % special.size()];
+                    for (int c = 0; c < 2; ++c) {
+                        const float x = special[(at + static_cast<std::size_t>(c) * 3) % special.size()];
+                        Probe::play(c)[static_cast<std::size_t>(i)] = x;
+                        peak[c] = magnitude(peak[c], x);
+                    }
+                }
+                float l = -1, r = -1;
+                host->take_peaks(&l, &r);
+                a->pump(Sim_Class::callback(), {0});
+                ASSERT_EQ(Probe::got().size(), static_cast<std::size_t>(n));
+                for (int i = 0; i < n; ++i) {
+                    const std::size_t k = static_cast<std::size_t>(i);
+                    EXPECT_EQ(bits(Probe::got()[k]), bits(rule(a->in_store[0][k])))
+                        << "width " << width << " length " << n << " input " << i;
+                    for (int c = 0; c < 2; ++c)
+                        EXPECT_EQ(bits(a->out_store[static_cast<std::size_t>(c)][k]), bits(rule(Probe::play(c)[k])))
+                            << "width " << width << " length " << n << " output " << c << " sample " << i;
+                }
+                host->take_peaks(&l, &r);
+                EXPECT_EQ(bits(l), bits(peak[0])) << "width " << width << " length " << n;
+                EXPECT_EQ(bits(r), bits(peak[1])) << "width " << width << " length " << n;
+            }
+        }
+    }
+    QZ_Host::limit_vector_width(256);
 }
 
 TEST_F(Fixture, ThirtyTwoInstancesSum) {

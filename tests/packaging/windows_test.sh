@@ -49,6 +49,12 @@ unzip -p "$zip_file" "zelo-$version/LICENSE.txt" | grep -q "ISC License" || bad 
 unzip -p "$zip_file" "zelo-$version/zelo.dll" > "$out/zelo.dll"
 exports="$(i686-w64-mingw32-objdump -p "$out/zelo.dll")"
 grep -q "VSTPluginMain" <<< "$exports" || bad "zelo.dll in the zip lost its entry"
+# Each program and module says which release it is (its version resource, in
+# UTF-16: the key and value run together once the zero bytes are dropped).
+for f in "${program[@]}" zelo.dll "${clap[@]}"; do
+  info="$(unzip -p "$zip_file" "zelo-$version/$f" | LC_ALL=C tr -d '\0' | grep -ao "ProductVersion$version\|OriginalFilename$f" | sort -u | tr '\n' ' ')"
+  [ "$info" = "OriginalFilename$f ProductVersion$version " ] || bad "$f has no version resource of $version (saw: $info)"
+done
 
 # The installer's payload.
 listing="$(7z l -slt "$setup" | sed -n 's/^Path = //p' | tr '\\' '/')"

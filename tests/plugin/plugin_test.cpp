@@ -705,6 +705,37 @@ TEST(PluginProcess, InPlaceBlocksGiveTheSameSamples) {
     }
 }
 
+// Hosts may also hand one buffer as both outputs, or as the input and an
+// output, to either call: one call over a long block gives what calls of one
+// sample each give, once the filter has settled.
+TEST(PluginProcess, SharedBuffersGiveWhatSampleBySampleCallsGive) {
+    struct Layout {
+        int in, out0, out1;
+    };
+    const std::vector<float> warm = sweep(3000, 44100);
+    for (const Layout& at : {Layout{0, 300, 300}, Layout{0, 0, 300}, Layout{0, 300, 0}, Layout{0, 0, 0},
+                             Layout{0, 300, 600}}) {
+        for (bool add : {false, true}) {
+            auto a = started();
+            auto b = started();
+            std::vector<float> l(warm.size()), r(warm.size());
+            a->process(warm.data(), l.data(), r.data(), static_cast<VstInt32>(warm.size()));
+            b->process(warm.data(), l.data(), r.data(), static_cast<VstInt32>(warm.size()));
+            std::vector<float> one = sweep(1000, 44100), each = one;
+            constexpr VstInt32 n = 203;
+            const auto call = [add](AEffect* e, float* buf, const Layout& l, int from, VstInt32 count) {
+                float* ins[1] = {buf + l.in + from};
+                float* outs[2] = {buf + l.out0 + from, buf + l.out1 + from};
+                (add ? e->process : e->processReplacing)(e, ins, outs, count);
+            };
+            call(a->effect(), one.data(), at, 0, n);
+            for (int k = 0; k < n; ++k) call(b->effect(), each.data(), at, k, 1);
+            EXPECT_EQ(std::memcmp(one.data(), each.data(), one.size() * sizeof(float)), 0)
+                << at.in << " " << at.out0 << " " << at.out1 << (add ? " adding" : " replacing");
+        }
+    }
+}
+
 // The accumulating call (the standalone host mixes instances with it) adds
 // exactly what processReplacing writes, filter on or off, and the effect
 // says it has one only when asked by its own name for it.
