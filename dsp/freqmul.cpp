@@ -17,6 +17,13 @@ QZ_value factor_option(std::atomic<std::int32_t>& k, QZ_value v) {
     return QZ_value::integer(k.load(std::memory_order_relaxed));
 }
 
+// First ring index of a block's output: the read index less the delay, as the
+// 32-bit wrap (a delay saturated at either end of the integer range, from an
+// extreme clock, must not overflow the subtraction).
+std::int32_t first_read(std::int32_t read, std::int32_t delay) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(read) - static_cast<std::uint32_t>(delay));
+}
+
 QZ_value real_option(std::atomic<double>& field, QZ_value v) {
     if (v.present()) field.store(v.as_float(), std::memory_order_relaxed);
     return QZ_value::real(static_cast<float>(field.load(std::memory_order_relaxed)));
@@ -59,7 +66,7 @@ void QZ_Effect_Freqmul::process() noexcept {
         ring[w] = s;
         prev = s;
     }
-    std::int32_t j = (read - delay(n)) & M;
+    std::int32_t j = first_read(read, delay(n)) & M;
     for (std::int32_t i = 0; i < n; ++i) {
         o[i] = ring[j];
         read = (read + kk) & M;
@@ -138,7 +145,7 @@ void QZ_Effect_Nefreqmul::process() noexcept {
         prev = s;
     }
     const float lag = static_cast<float>(clock()) * g * static_cast<float>(kk);
-    std::int32_t j = (read - QZ_trunc_to_int(lag)) & M;
+    std::int32_t j = first_read(read, QZ_trunc_to_int(lag)) & M;
     QZ_with_mode(mode(), [&](auto m) {
         for (std::int32_t i = 0; i < n; ++i) {
             QZ_put<decltype(m)::value>(o[i], ring[j]);

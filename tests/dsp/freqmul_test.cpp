@@ -2,8 +2,10 @@
 // and the shaped copies of Nefreqmul.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "core/command.h"
@@ -124,4 +126,31 @@ TEST(Nefreqmul, ModesCombineIntoTheOutput) {
     fill(m.out, std::vector<std::int32_t>(64, 5));
     std::vector<std::int32_t> add = m.run(x);
     for (int i = 0; i < 64; ++i) EXPECT_EQ(add[i], set[i] + 5) << i;
+}
+
+TEST(Freqmul, ExtremeClocksReadTheRingAtTheWrappedDelay) {
+    // A clock at either end of the integer range saturates the delay; the first
+    // index read is still the read index less the delay in 32-bit wrap, mod the ring.
+    for (const char* cls : {"QZ_Effect_Freqmul", "QZ_Effect_Nefreqmul"})
+        for (std::int32_t clock : {INT32_MIN, -48000, INT32_MAX}) {
+            const std::int32_t k = QZ_FREQMUL_MAX_K;  // with the lowest clock, a delay below -2^31
+            Mul m(cls, k);
+            spcpp("QZ_Effect %o -clock %i", m.fx, clock);
+            const bool ne = std::string(cls) == "QZ_Effect_Nefreqmul";
+            auto* f = fx<QZ_Effect_Freqmul>(m.fx);
+            auto* n = fx<QZ_Effect_Nefreqmul>(m.fx);
+            const std::int32_t read = ne ? n->read : f->read;
+            const std::int32_t delay =
+                ne ? QZ_trunc_to_int(static_cast<float>(clock) * n->g * static_cast<float>(k)) : f->delay(64);
+            const std::int32_t ring_size = ne ? QZ_Effect_Nefreqmul::RING : QZ_Effect_Freqmul::RING;
+            std::vector<std::int32_t> x(64);
+            for (int i = 0; i < 64; ++i) x[i] = 1000 + i;
+            const std::vector<std::int32_t> out = m.run(x);
+            // The block reads after all its writes: the ring as it is afterwards.
+            const std::int32_t* ring = ne ? n->ring.get() : f->ring.get();
+            std::uint32_t j = static_cast<std::uint32_t>(read) - static_cast<std::uint32_t>(delay);
+            for (int i = 0; i < 64; ++i, j += k)
+                ASSERT_EQ(out[i], ring[j & static_cast<std::uint32_t>(ring_size - 1)])
+                    << cls << " " << clock << " " << i;
+        }
 }
