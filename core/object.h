@@ -49,6 +49,10 @@ public:
 
     // Notification that widgets call on the value bound to them.
     virtual void changed(QZ_Object* /*about*/) {}
+    // A user's gesture on the widget bound to it begins or ends (a knob taken
+    // and let go, a switch clicked), around the changes it makes: hosts record
+    // automation in between.
+    virtual void gesture(bool /*begin*/, QZ_Object* /*about*/) {}
 
     // Inline: the interpreter makes several per command. A 32-bit word is
     // written as the whole union at once: a later read of the whole word then

@@ -80,10 +80,15 @@ void QZ_Wid_Butt::set_state(bool on) {
 void QZ_Wid_Butt::mouseDown(std::int32_t, std::int32_t) {
     if (QZ_value* b = QZ_bound_value(var)) {
         // The owner decides; the switch shows the outcome once it is set with -val.
+        // A click is a whole gesture.
+        QZ_Object* about = QZ_object_from_handle(dat);
+        b->gesture(true, about);
         b->word.p = nullptr;
         b->word.i = state ? 0 : 1;
         b->type = QZ_T_INT;
-        b->changed(QZ_object_from_handle(dat));
+        b->changed(about);
+        // The owner may have unbound the switch meanwhile.
+        if (QZ_value* still = QZ_bound_value(var)) still->gesture(false, QZ_object_from_handle(dat));
         return;
     }
     set_state(!state);
@@ -153,6 +158,18 @@ void QZ_Wid_Knob::mouseDown(std::int32_t x, std::int32_t y) {
     anchor_x = x;
     anchor_y = y;
     anchor_pos = position;
+    // Taking the knob begins a gesture; letting it go ends it.
+    if (QZ_value* b = QZ_bound_value(var)) {
+        if (gesturing) b->gesture(false, QZ_object_from_handle(dat));  // a release that never came
+        b->gesture(true, QZ_object_from_handle(dat));
+        gesturing = true;
+    }
+}
+
+void QZ_Wid_Knob::mouseUp() {
+    if (!gesturing) return;
+    gesturing = false;
+    if (QZ_value* b = QZ_bound_value(var)) b->gesture(false, QZ_object_from_handle(dat));
 }
 
 void QZ_Wid_Knob::mouseDrag(std::int32_t x, std::int32_t y) {

@@ -38,6 +38,7 @@ public:
     void update() override;
     void mouseDown(std::int32_t x, std::int32_t y) override;
     void mouseDrag(std::int32_t x, std::int32_t y) override;
+    void mouseUp() override;
     bool hitTest(std::int32_t x, std::int32_t y) override;
 
     // minimum + position / (frames - 1) x (maximum - minimum).
@@ -49,6 +50,7 @@ public:
     std::int32_t anchor_x = 0, anchor_y = 0, anchor_pos = 0;
     float minimum = 0.0f, maximum = 100.0f;
     std::int32_t position = 0;
+    bool gesturing = false;  // a drag told to the bound value and not yet ended
     QZ_handle com = 0, dat = 0, var = 0;
     std::string resource;
 

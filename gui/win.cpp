@@ -183,12 +183,16 @@ void QZ_Win::pointer_leave() {
 
 void QZ_Win::release_pointer() {
     QZ_Wid* old = nullptr;
+    QZ_Wid* held = nullptr;
     {
         std::lock_guard<std::recursive_timed_mutex> lock(paint_mutex_);
         old = hovered_;
+        held = captured_;
         hovered_ = nullptr;
         captured_ = nullptr;
     }
+    // A widget held when the pointer was taken away is let go (a drag's gesture ends).
+    if (held) held->mouseUp();
     if (old) redraw(old->rect());
 }
 

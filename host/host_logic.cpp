@@ -615,6 +615,36 @@ std::string QZ_Host::effect_name() {
     return name;
 }
 
+bool QZ_Host::take_down_lost_driver() {
+    if (!driver_lost()) return false;
+    // Tried again on the next tick when a menu action holds the mutex that long.
+    if (!mutex_.try_lock_until(std::chrono::system_clock::now() + kMenuWait)) return false;
+    const char* why = driver_lost();
+    if (!why) {
+        mutex_.unlock();
+        return false;
+    }
+    std::string reason = why[0] ? why : "The audio driver stopped";
+    char text[200];
+    std::snprintf(text, sizeof text, "%s (driver \"%s\"); choose a driver in the Audio menu", reason.c_str(),
+                  drivers_[cur_driver_]->name);
+    reason = text;
+    // The driver delivers no more blocks; its own stop and release still tidy
+    // up (a client to close, buffers to give back). Their results say nothing
+    // new to the user.
+    if (cur_mode_ >= 0) {
+        drivers_[cur_driver_]->free();
+        cur_mode_ = -1;
+    }
+    stop_driver();
+    show_no_modes();
+    for (int k = 0; k < n_instances_; ++k) set_instance_text(k);
+    mutex_.unlock();
+    // Outside the mutex: a message box may run a loop of its own meanwhile.
+    report(__LINE__, "driver_lost", reason.c_str());
+    return true;
+}
+
 void QZ_Host::idle() {
     if (selected_ >= 0 && selected_ < n_instances_ && effect_window_) {
         AEffect* e = instances_[selected_]->effect;

@@ -130,6 +130,13 @@ public:
     const char* driver_lost() const {
         return cur_driver_ >= 0 && drivers_[cur_driver_]->lost() ? drivers_[cur_driver_]->lostReason() : nullptr;
     }
+    // For the window's own thread, on its idle tick (the driver says it is lost
+    // on a thread of its own, through an atomic flag): when the current driver
+    // has gone, takes it down as a driver change would (under the host mutex;
+    // no driver checked, no modes, the instances unconnected but keeping their
+    // inputs for the next driver), then reports why, outside the mutex. True
+    // when it did; the menus then need drawing again.
+    bool take_down_lost_driver();
 
     // The highest absolute sample of the left and right mix since the last call
     // (a level meter's reading); resets them.

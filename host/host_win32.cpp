@@ -73,7 +73,12 @@ LRESULT CALLBACK main_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
             }
             break;
         case WM_TIMER:
-            if (wparam == kIdleTimer && g_front.host) g_front.host->idle();
+            if (wparam == kIdleTimer && g_front.host) {
+                g_front.host->idle();
+                // A driver that went away is taken down on this thread; its
+                // report's box comes after, outside the host mutex.
+                if (g_front.host->driver_lost() && g_front.host->take_down_lost_driver()) refresh_menus();
+            }
             return 0;
         case WM_CLOSE:
             ShowWindow(hwnd, SW_HIDE);

@@ -119,6 +119,7 @@ public:
             const auto now = std::chrono::steady_clock::now();
             if (now >= next_idle) {
                 host_.idle();
+                check_driver();
                 next_idle = now + kIdlePeriod;
             }
             const int wait = static_cast<int>(
@@ -190,9 +191,26 @@ private:
         g_queue = true;
         host_.command(id);
         g_queue = false;
-        for (const std::string& text : g_pending)
-            QZ_x11_message_box(nullptr, main_, text.c_str(), "ERROR");
+        show_pending();
+    }
+
+    // A driver that went away (its server killed, its device unplugged) is
+    // taken down here, on the window's thread, and the user told why; the
+    // Audio menu then offers every driver again.
+    void check_driver() {
+        if (!host_.driver_lost()) return;
         g_pending.clear();
+        g_queue = true;
+        const bool gone = host_.take_down_lost_driver();
+        g_queue = false;
+        if (gone && open_bar_ >= 0) close_menus();  // popups drawn from the old menus
+        show_pending();
+    }
+
+    void show_pending() {
+        const std::vector<std::string> texts = std::move(g_pending);
+        g_pending.clear();
+        for (const std::string& text : texts) QZ_x11_message_box(nullptr, main_, text.c_str(), "ERROR");
     }
 
     void draw_bar() {

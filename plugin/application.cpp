@@ -68,6 +68,19 @@ void QZ_Application::Port::changed(QZ_Object* target) {
     if (param.app && param.index >= 0 && param.index < 2) param.app->userChanged(param.index);
 }
 
+void QZ_Application::Port::gesture(bool begin, QZ_Object*) {
+    // The preset buttons' records are actions, not host parameters.
+    if (param.app && param.index >= 0 && param.index < 2) param.app->hold(param.index, begin);
+}
+
+void QZ_Application::hold(int index, bool begin) {
+    // The host hears them in pairs, each once.
+    const unsigned bit = 1u << index;
+    const unsigned was = begin ? held_.fetch_or(bit) : held_.fetch_and(~bit);
+    if (((was & bit) != 0) == begin) return;
+    userGesture(index, begin);
+}
+
 std::int32_t QZ_Application::Param::load_int() const {
     return std::atomic_ref<std::int32_t>(const_cast<std::int32_t&>(word.i)).load(std::memory_order_relaxed);
 }
@@ -221,6 +234,8 @@ QZ_error QZ_Application::attach(QZ_Win* win) {
 }
 
 QZ_error QZ_Application::detach() {
+    // A knob still held when the editor closes is let go for the host.
+    for (int i = 0; i < 2; ++i) hold(i, false);
     QZ_Win* was = shown_on_.exchange(nullptr, std::memory_order_acq_rel);
 #if ZELO_WITH_GUI
     if (was) was->on_deferred(nullptr, nullptr);

@@ -69,6 +69,7 @@ public:
     public:
         explicit Port(Param& p) : param(p) {}
         void changed(QZ_Object* target) override;
+        void gesture(bool begin, QZ_Object* target) override;
         Param& param;
     };
 
@@ -139,6 +140,13 @@ public:
     // A host parameter changed from inside (the editor, a loaded preset): the
     // plug-in tells its host so the host's view and automation follow.
     virtual void userChanged(int index) { (void)index; }
+    // The user takes hold of a host parameter in the editor (a knob grabbed, a
+    // switch clicked) or lets it go: the host records automation in between.
+    // Called in pairs, never twice the same way in a row (the window's thread).
+    virtual void userGesture(int index, bool begin) {
+        (void)index;
+        (void)begin;
+    }
 
     // The preset actions of records 2 and 3 (also reachable without a widget).
     void savePreset();
@@ -194,6 +202,10 @@ private:
 
     Port ports_[kParams] = {Port(params[0]), Port(params[1]), Port(params[2]), Port(params[3])};
     std::atomic<unsigned> unshown_{0};        // records whose widgets lag behind
+    // Host parameters the user holds (a bit each): what a detach must let go.
+    // A host's thread may close the editor while its own thread ends a drag.
+    std::atomic<unsigned> held_{0};
+    void hold(int index, bool begin);
     // One thread at a time brings the widgets up to date: the editor's, or a
     // host's while the editor is closed or changing hands. Recursive because a
     // widget's own callback may ask for another update.

@@ -4,6 +4,7 @@
 // presets; an adapter only translates its format's calls into these.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -107,4 +108,56 @@ private:
     bool running_ = false;
     bool editor_open_ = false;
     float defaults_[kParams] = {};
+};
+
+// The editor's gestures on one parameter, in the order a host must hear them:
+// a begin before the values it brackets, its end after them. The editor's
+// thread notes each; one thread at a time takes them (no lock, no
+// allocation), every begin and end exactly once, the values in between
+// collapsed to the latest.
+class QZ_Gesture_Order {
+public:
+    using Change = QZ_Effect_Bridge::Change;
+    struct Seen {
+        std::uint32_t begins, ends;
+    };
+
+    void note(bool begin) { (begin ? begins_ : ends_).fetch_add(1, std::memory_order_release); }
+
+    // What has happened so far: read before the values are taken, so that a
+    // value taken afterwards never comes ahead of its gesture's begin.
+    Seen look() const {
+        // Ends first: every end read then has its begin read after it.
+        const std::uint32_t e = ends_.load(std::memory_order_acquire);
+        return {begins_.load(std::memory_order_acquire), e};
+    }
+
+    // Calls emit(Change) with what the host has not heard yet: the begin of a
+    // gesture under way, Value when `value` (a value taken since look()), then
+    // the ends, and begins, that followed.
+    template <class Emit>
+    void take(const Seen& seen, bool value, Emit&& emit) {
+        std::uint32_t b = sent_begins_.load(std::memory_order_relaxed);
+        std::uint32_t e = sent_ends_.load(std::memory_order_relaxed);
+        if (b == e && b != seen.begins) {
+            emit(Change::Begin);
+            ++b;
+        }
+        if (value) emit(Change::Value);
+        while (b != seen.begins || e != seen.ends) {
+            if (b != e) {
+                emit(Change::End);
+                ++e;
+            } else {
+                emit(Change::Begin);
+                ++b;
+            }
+        }
+        sent_begins_.store(b, std::memory_order_relaxed);
+        sent_ends_.store(e, std::memory_order_relaxed);
+    }
+
+private:
+    std::atomic<std::uint32_t> begins_{0}, ends_{0};
+    std::atomic<std::uint32_t> sent_begins_{0}, sent_ends_{0};  // the taking thread's
 };

@@ -33,17 +33,16 @@ struct Ui {
     std::atomic<bool> state_changed{false};
     std::atomic<bool> frequency_changed{false};
     // Gestures: the host hears a begin before the values and an end after them.
-    std::atomic<int> gesture_begin{0};
-    std::atomic<int> gesture_end{0};
+    QZ_Gesture_Order gestures[QZ_Effect_Bridge::kParams];
 };
 
 // Runs on the thread that made the change (the editor's); it only marks.
 void on_change(void* context, QZ_Effect_Bridge::Change what, int index, float) {
     auto* ui = static_cast<Ui*>(context);
-    const int bit = index == QZ_Effect_Bridge::kState ? 1 : 2;
+    if (index != QZ_Effect_Bridge::kState && index != QZ_Effect_Bridge::kFrequency) return;
     switch (what) {
-        case QZ_Effect_Bridge::Change::Begin: ui->gesture_begin.fetch_or(bit); break;
-        case QZ_Effect_Bridge::Change::End: ui->gesture_end.fetch_or(bit); break;
+        case QZ_Effect_Bridge::Change::Begin: ui->gestures[index].note(true); break;
+        case QZ_Effect_Bridge::Change::End: ui->gestures[index].note(false); break;
         case QZ_Effect_Bridge::Change::Value:
             (index == QZ_Effect_Bridge::kState ? ui->state_changed : ui->frequency_changed).store(true);
             break;
@@ -119,19 +118,22 @@ void write_port(Ui& ui, std::uint32_t port, float value) {
 int idle(LV2UI_Handle h) {
     auto* ui = static_cast<Ui*>(h);
     ui->fx->editor_idle();
-    const int begin = ui->gesture_begin.exchange(0);
-    if (ui->touch) {
-        if (begin & 1) ui->touch->touch(ui->touch->handle, QZ_LV2_STATE, true);
-        if (begin & 2) ui->touch->touch(ui->touch->handle, QZ_LV2_FREQUENCY, true);
-    }
-    if (ui->state_changed.exchange(false))
-        write_port(*ui, QZ_LV2_STATE, ui->fx->param(QZ_Effect_Bridge::kState) > 0.5f ? 1.0f : 0.0f);
-    if (ui->frequency_changed.exchange(false)) write_port(*ui, QZ_LV2_FREQUENCY, ui->fx->cutoff_hz());
-    const int end = ui->gesture_end.exchange(0);
-    if (ui->touch) {
-        if (end & 1) ui->touch->touch(ui->touch->handle, QZ_LV2_STATE, false);
-        if (end & 2) ui->touch->touch(ui->touch->handle, QZ_LV2_FREQUENCY, false);
-    }
+    // Each port: its touch, the value written, its release (a host without
+    // the touch feature gets the values alone).
+    const QZ_Gesture_Order::Seen state = ui->gestures[QZ_Effect_Bridge::kState].look(),
+                                 freq = ui->gestures[QZ_Effect_Bridge::kFrequency].look();
+    const bool state_changed = ui->state_changed.exchange(false), freq_changed = ui->frequency_changed.exchange(false);
+    const auto port = [ui](std::uint32_t p, float value) {
+        return [ui, p, value](QZ_Effect_Bridge::Change what) {
+            if (what == QZ_Effect_Bridge::Change::Value)
+                write_port(*ui, p, value);
+            else if (ui->touch)
+                ui->touch->touch(ui->touch->handle, p, what == QZ_Effect_Bridge::Change::Begin);
+        };
+    };
+    ui->gestures[QZ_Effect_Bridge::kState].take(
+        state, state_changed, port(QZ_LV2_STATE, ui->fx->param(QZ_Effect_Bridge::kState) > 0.5f ? 1.0f : 0.0f));
+    ui->gestures[QZ_Effect_Bridge::kFrequency].take(freq, freq_changed, port(QZ_LV2_FREQUENCY, ui->fx->cutoff_hz()));
     return 0;
 }
 

@@ -59,6 +59,7 @@ struct Instance {
     std::atomic<std::uint32_t> from_editor{0};
     std::atomic<float> from_editor_value[kParams] = {};
     std::atomic<float> from_editor_hz{0.0f};
+    QZ_Gesture_Order gestures[kParams];
     // Set by the host while the editor is up, not yet shown in it.
     std::atomic<std::uint32_t> to_editor{0};
     std::atomic<float> to_editor_value[kParams] = {};
@@ -69,7 +70,12 @@ struct Instance {
     // and the host asked for one.
     static void heard(void* ctx, QZ_Effect_Bridge::Change what, int index, float value) {
         auto* self = static_cast<Instance*>(ctx);
-        if (what != QZ_Effect_Bridge::Change::Value || index < 0 || index >= kParams) return;
+        if (index < 0 || index >= kParams) return;
+        if (what != QZ_Effect_Bridge::Change::Value) {
+            self->gestures[index].note(what == QZ_Effect_Bridge::Change::Begin);
+            if (self->host_params && self->host_params->request_flush) self->host_params->request_flush(self->host);
+            return;
+        }
         if (index == QZ_Effect_Bridge::kFrequency)
             self->from_editor_hz.store(self->editor->cutoff_hz(), std::memory_order_relaxed);
         self->from_editor_value[index].store(value, std::memory_order_relaxed);
@@ -79,29 +85,49 @@ struct Instance {
 
     // The editor's changes into the sound instance, and to the host as output
     // events (at the start of the block).
+    // A gesture's begin and end come around the values it made.
     void take_from_editor(const clap_output_events_t* out) {
+        QZ_Gesture_Order::Seen seen[kParams];
+        for (int i = 0; i < kParams; ++i) seen[i] = gestures[i].look();
         const std::uint32_t bits = from_editor.exchange(0, std::memory_order_acquire);
         for (int i = 0; i < kParams; ++i) {
-            if (!(bits & (1u << i))) continue;
+            const bool changed = (bits & (1u << i)) != 0;
             const float x = from_editor_value[i].load(std::memory_order_relaxed);
-            if (i == QZ_Effect_Bridge::kFrequency)
-                sound->set_cutoff_hz(from_editor_hz.load(std::memory_order_relaxed));
-            else
-                sound->set_param(i, x);
-            if (!out || !out->try_push) continue;
+            if (changed) {
+                if (i == QZ_Effect_Bridge::kFrequency)
+                    sound->set_cutoff_hz(from_editor_hz.load(std::memory_order_relaxed));
+                else
+                    sound->set_param(i, x);
+            }
+            gestures[i].take(seen[i], changed, [&](QZ_Effect_Bridge::Change what) { tell(out, what, i, x); });
+        }
+    }
+
+    static void tell(const clap_output_events_t* out, QZ_Effect_Bridge::Change what, int index, float x) {
+        if (!out || !out->try_push) return;
+        if (what == QZ_Effect_Bridge::Change::Value) {
             clap_event_param_value_t ev{};
             ev.header.size = sizeof ev;
             ev.header.time = 0;
             ev.header.space_id = CLAP_CORE_EVENT_SPACE_ID;
             ev.header.type = CLAP_EVENT_PARAM_VALUE;
-            ev.param_id = static_cast<std::uint32_t>(i);
+            ev.param_id = static_cast<std::uint32_t>(index);
             ev.note_id = -1;
             ev.port_index = -1;
             ev.channel = -1;
             ev.key = -1;
             ev.value = x;
             out->try_push(out, &ev.header);
+            return;
         }
+        clap_event_param_gesture_t ev{};
+        ev.header.size = sizeof ev;
+        ev.header.time = 0;
+        ev.header.space_id = CLAP_CORE_EVENT_SPACE_ID;
+        ev.header.type = what == QZ_Effect_Bridge::Change::Begin ? CLAP_EVENT_PARAM_GESTURE_BEGIN
+                                                                  : CLAP_EVENT_PARAM_GESTURE_END;
+        ev.param_id = static_cast<std::uint32_t>(index);
+        out->try_push(out, &ev.header);
     }
 
     // A parameter value event of ours, applied; others are ignored.

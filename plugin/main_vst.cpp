@@ -318,6 +318,14 @@ void QZ_Main_Vst::userChanged(int index) {
     if (host_index(index)) callHost(audioMasterAutomate, index, 0, nullptr, getParameter(index));
 }
 
+void QZ_Main_Vst::userGesture(int index, bool begin) {
+    if (!host_index(index)) return;
+    if (begin)
+        beginEdit(index);
+    else
+        endEdit(index);
+}
+
 float QZ_Main_Vst::getParameter(VstInt32 index) {
     if (!host_index(index)) return 0.0f;
     const Param& p = params[index];

@@ -48,6 +48,7 @@ public:
     VstPlugCategory getPlugCategory() override { return kPlugCategEffect; }
 
     void userChanged(int index) override;
+    void userGesture(int index, bool begin) override;
 
     // The display text with its unit ("130 Hz", "On") of a host parameter at
     // host value x (0..1), for hosts whose parameter view asks about values other

@@ -89,6 +89,7 @@ QZ_error QZ_Rts_Win32::init() {
         auto* c = new (std::nothrow) Chan(n);
         if (c) inputs.insert(&c->item);
     }
+    clearLost();  // a device back again plays again
     active.store(this);
     return QZ_OK;
 }
@@ -190,6 +191,14 @@ void QZ_Rts_Win32::send(int i) {
 }
 
 void QZ_Rts_Win32::waveInProc(QZ_Wave_Handle, unsigned msg, std::uintptr_t, std::uintptr_t p1, std::uintptr_t) {
+    if (msg == QZ_WIM_LOST) {
+        // The host hears of it through the lost flag, on a thread of its own.
+        if (QZ_Rts_Win32* d = active.load(std::memory_order_acquire)) {
+            const char* why = reinterpret_cast<const char*>(p1);
+            d->setLost(why && why[0] ? why : "The sound device went away");
+        }
+        return;
+    }
     if (msg != QZ_WIM_DATA || !active.load(std::memory_order_acquire) || !p1) return;
     auto* hdr = reinterpret_cast<QZ_Wave_Header*>(p1);
     const Buffer* rec = reinterpret_cast<const Buffer*>(hdr->user);

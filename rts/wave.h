@@ -18,6 +18,10 @@ constexpr unsigned QZ_WAVE_STILLPLAYING = 33;
 // Messages to the completion callback.
 constexpr unsigned QZ_WOM_DONE = 0x3BD;
 constexpr unsigned QZ_WIM_DATA = 0x3C0;
+// Ours, never sent by a platform's own wave devices: the device has gone for
+// good (unplugged, its server gone); the first message parameter is the reason,
+// a text. No more buffers come back after it.
+constexpr unsigned QZ_WIM_LOST = 0x7F01;
 
 // Open flags.
 constexpr std::uint32_t QZ_WAVE_FORMAT_QUERY = 0x0001;

@@ -305,6 +305,18 @@ private:
         }
     }
 
+    // Errors after which the device never comes back: it was unplugged, or
+    // the server behind it went away.
+    static bool gone(int err) { return err == -ENODEV || err == -ENXIO || err == -EBADFD || err == -ESHUTDOWN; }
+
+    // Says so once, through the completion callback; the thread then ends
+    // (the driver's stop still joins it).
+    void lost(Stream* s, QZ_Wave_Handle h, int err) {
+        std::snprintf(lost_reason_, sizeof lost_reason_, "The ALSA device \"%s\" went away: %s", name_.c_str(),
+                      snd_strerror(err));
+        if (s->cb) s->cb(h, QZ_WIM_LOST, s->instance, reinterpret_cast<std::uintptr_t>(lost_reason_), 0);
+    }
+
     void run(Stream* s, QZ_Wave_Handle h) {
         // ALSA's null device keeps no time: its reads never wait, and a thread
         // spinning on them at real-time priority would starve the machine.
@@ -331,8 +343,15 @@ private:
             }
             if (n < 0) {
                 // Overrun or suspend: start again and keep the partial buffer.
-                if (snd_pcm_recover(s->pcm, static_cast<int>(n), 1) >= 0) snd_pcm_start(s->pcm);
-                else snd_pcm_wait(s->pcm, 20);
+                const int r = snd_pcm_recover(s->pcm, static_cast<int>(n), 1);
+                if (r >= 0) {
+                    snd_pcm_start(s->pcm);
+                } else if (gone(r)) {
+                    lost(s, h, r);
+                    return;
+                } else {
+                    snd_pcm_wait(s->pcm, 20);
+                }
                 continue;
             }
             hdr->reserved = done + static_cast<snd_pcm_uframes_t>(n);
@@ -344,6 +363,7 @@ private:
     }
 
     std::string name_;
+    char lost_reason_[160] = {};
     std::thread thread_;
     std::atomic<bool> running_{false};
     std::atomic<Stream*> out_{nullptr};

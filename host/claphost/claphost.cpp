@@ -43,6 +43,33 @@ std::int64_t stream_write(const clap_ostream_t* s, const void* buf, std::uint64_
 
 }  // namespace
 
+std::unique_ptr<Module> Module::load(const std::string& path, std::string* error) {
+    std::unique_ptr<module::Library> lib = module::Library::load(path, error);
+    if (!lib) return nullptr;
+    std::unique_ptr<Module> m(new Module);
+    m->lib_ = std::move(lib);
+    const auto* entry = static_cast<const clap_plugin_entry_t*>(m->lib_->symbol("clap_entry"));
+    if (!entry) {
+        if (error) *error = path + " exports no clap_entry";
+        return nullptr;
+    }
+    if (entry->clap_version.major != 1 || !entry->init || !entry->deinit || !entry->get_factory) {
+        if (error) *error = path + " has an entry of a CLAP version other than 1";
+        return nullptr;
+    }
+    if (!entry->init(path.c_str())) {
+        if (error) *error = path + ": the entry's init failed";
+        return nullptr;
+    }
+    m->entry_ = entry;
+    return m;
+}
+
+// The entry's deinit before the module is unloaded (the member goes after).
+Module::~Module() {
+    if (entry_) entry_->deinit();
+}
+
 const clap_plugin_factory_t* Module::factory() const {
     if (!entry_ || !entry_->get_factory) return nullptr;
     return static_cast<const clap_plugin_factory_t*>(entry_->get_factory(CLAP_PLUGIN_FACTORY_ID));

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "host/module/library.h"
 #include "plugin/clap.h"
 
 namespace zelo::claphost {
@@ -32,7 +33,7 @@ public:
 
 private:
     Module() = default;
-    void* handle_ = nullptr;
+    std::unique_ptr<module::Library> lib_;
     const clap_plugin_entry_t* entry_ = nullptr;
 };
 

@@ -5,6 +5,42 @@
 
 namespace zelo::vsthost {
 
+std::unique_ptr<Module> Module::load(const std::string& path, std::string* error) {
+    std::unique_ptr<module::Library> lib = module::Library::load(path, error);
+    if (!lib) return nullptr;
+    std::unique_ptr<Module> m(new Module);
+    m->lib_ = std::move(lib);
+    for (const char* name : {"VSTPluginMain", "main"}) {
+        if (void* sym = m->lib_->symbol(name)) {
+            m->entry_ = reinterpret_cast<Entry>(sym);
+            m->entry_name_ = name;
+            return m;
+        }
+    }
+    if (error) *error = path + " exports neither VSTPluginMain nor main";
+    return nullptr;
+}
+
+std::unique_ptr<Module> Module::self(std::string* error) {
+    std::unique_ptr<module::Library> lib = module::Library::self(error);
+    if (!lib) return nullptr;
+    std::unique_ptr<Module> m(new Module);
+    m->lib_ = std::move(lib);
+    // A 32-bit Windows program exports its entry under the decorated name
+    // hosts look for there; elsewhere under its own.
+    for (const char* name : {"_VSTPluginMain", "VSTPluginMain"}) {
+        if (void* sym = m->lib_->symbol(name)) {
+            m->entry_ = reinterpret_cast<Entry>(sym);
+            m->entry_name_ = name;
+            return m;
+        }
+    }
+    if (error) *error = "the running program exports no VSTPluginMain";
+    return nullptr;
+}
+
+Module::~Module() = default;
+
 namespace {
 
 // The plug-in calls the host from inside its entry, before the host knows the

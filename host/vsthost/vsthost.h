@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/module/library.h"
 #include "plugin/vst24.h"
 
 namespace zelo::vsthost {
@@ -34,7 +35,7 @@ public:
 
 private:
     Module() = default;
-    void* handle_ = nullptr;
+    std::unique_ptr<module::Library> lib_;
     Entry entry_ = nullptr;
     std::string entry_name_;
 };

@@ -223,3 +223,60 @@ TEST(HostJack, NoServerGivesOneLineOfOurOwn) {
         }
     }
 }
+
+// The server killed under `zelo host`: the window says why in a box and on
+// standard error, runs on, and a driver can be chosen again from its menu.
+TEST(HostJack, TheWindowSaysItsServerWentAndRunsOn) {
+    auto& xvfb = gui_test::Xvfb_Server::get();
+    if (!xvfb.running()) GTEST_SKIP() << "no Xvfb";
+    Jack_Server server;
+    const std::string why = server.start(kRate, 256, false, "zelo-test-host-gone");
+    if (!why.empty()) GTEST_SKIP() << why;
+    Display* d = XOpenDisplay(xvfb.name().c_str());
+    ASSERT_NE(d, nullptr);
+    int ev = 0, err = 0, maj = 0, min = 0;
+    if (!XTestQueryExtension(d, &ev, &err, &maj, &min)) GTEST_SKIP() << "no XTest extension";
+
+    Child host = spawn(xvfb.name(), {"host"});
+    std::vector<Window> mains;
+    ASSERT_TRUE(wait_for([&] {
+        host.read_some();
+        mains = mapped_named(d, "1-st order low-pass");
+        return host.text.find("drivers:") != std::string::npos && !mains.empty();
+    })) << host.text;
+    ASSERT_NE(host.text.find("drivers: \"JACK\""), std::string::npos) << host.text;
+    EXPECT_TRUE(mapped_named(d, "ERROR").empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    server.stop(SIGKILL);
+    std::vector<Window> boxes;
+    ASSERT_TRUE(wait_for([&] { return !(boxes = mapped_named(d, "ERROR")).empty(); })) << host.text;
+    host.read_some();
+    EXPECT_NE(host.text.find("The JACK server stopped"), std::string::npos) << host.text;
+    EXPECT_NE(host.text.find("Proc: driver_lost"), std::string::npos) << host.text;
+    // One box, not one per idle tick.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(mapped_named(d, "ERROR").size(), 1u);
+    XTestFakeMotionEvent(d, -1, attrs(d, boxes[0]).x + 10, attrs(d, boxes[0]).y + 10, CurrentTime);
+    key(d, XK_Return);
+    ASSERT_TRUE(wait_for([&] { return mapped_named(d, "ERROR").empty(); }));
+
+    // The window answers: Audio > JACK again finds no server, and says so.
+    const XWindowAttributes wa = attrs(d, mains[0]);
+    XTestFakeMotionEvent(d, -1, wa.x + wa.width / 2, wa.y + wa.height / 2, CurrentTime);
+    key(d, XK_a, true);
+    ASSERT_TRUE(wait_for([&] { return !mapped_named(d, "zelo menu").empty(); })) << host.text;
+    key(d, XK_Return);  // the first item: JACK
+    EXPECT_TRUE(wait_for([&] { return !(boxes = mapped_named(d, "ERROR")).empty(); })) << host.text;
+    host.read_some();
+    EXPECT_NE(host.text.find("No JACK server"), std::string::npos) << host.text;
+    if (!boxes.empty()) {
+        XTestFakeMotionEvent(d, -1, attrs(d, boxes[0]).x + 10, attrs(d, boxes[0]).y + 10, CurrentTime);
+        key(d, XK_Return);
+        EXPECT_TRUE(wait_for([&] { return mapped_named(d, "ERROR").empty(); }));
+    }
+    EXPECT_FALSE(mapped_named(d, "1-st order low-pass").empty());
+    // And it closes cleanly when asked.
+    EXPECT_EQ(host.stop(), 0) << host.text;
+    XCloseDisplay(d);
+}

@@ -73,6 +73,9 @@ public:
         cb();
     }
 
+    // The device or server went away (any thread, as a driver would).
+    void lose(const char* why) { setLost(why); }
+
     int n_inputs;
     std::vector<Mode_Spec> mode_specs;
     bool fail_init = false, fail_mode = false;

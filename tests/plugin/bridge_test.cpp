@@ -1,6 +1,7 @@
 // The bridge that format adapters drive: sound, parameters and presets of the
 // effect linked into this program, against zelo.so through the VST test host.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "plugin/effect_bridge.h"
@@ -209,4 +210,57 @@ TEST(EffectBridge, PrintsNoVstTraceLines) {
     const std::string out = ::testing::internal::GetCapturedStdout();
     zelo_test::set_env("ZELO_VST_TRACE", "0");
     EXPECT_EQ(out, "");
+}
+
+// The editor's gestures as a format adapter passes them on: whatever a take
+// finds, the host hears begin, the value, end, each once and in that order,
+// and a gesture still under way stays open until its end is taken.
+TEST(GestureOrder, BeginsAndEndsAroundTheValuesEachOnce) {
+    using C = QZ_Effect_Bridge::Change;
+    QZ_Gesture_Order g;
+    std::string heard;
+    const auto take = [&](bool value) {
+        const QZ_Gesture_Order::Seen s = g.look();
+        g.take(s, value, [&](C c) { heard += c == C::Begin ? "B" : c == C::End ? "E" : "v"; });
+        const std::string h = heard;
+        heard.clear();
+        return h;
+    };
+    EXPECT_EQ(take(false), "");
+    EXPECT_EQ(take(true), "v");  // a change without a gesture (a loaded preset)
+    // A click between two takes.
+    g.note(true);
+    g.note(false);
+    EXPECT_EQ(take(true), "BvE");
+    // A drag over three takes.
+    g.note(true);
+    EXPECT_EQ(take(true), "Bv");
+    EXPECT_EQ(take(true), "v");
+    EXPECT_EQ(take(false), "");
+    g.note(false);
+    EXPECT_EQ(take(true), "vE");
+    EXPECT_EQ(take(false), "");
+    // Let go and taken again between two takes: the old gesture ends, a new
+    // one begins and stays open.
+    g.note(true);
+    EXPECT_EQ(take(true), "Bv");
+    g.note(false);
+    g.note(true);
+    EXPECT_EQ(take(true), "vEB");
+    g.note(false);
+    EXPECT_EQ(take(false), "E");
+    // Two whole clicks between takes: two pairs.
+    for (int i = 0; i < 2; ++i) {
+        g.note(true);
+        g.note(false);
+    }
+    EXPECT_EQ(take(true), "BvEBE");
+    // An end noted after look() waits for the next take.
+    g.note(true);
+    const QZ_Gesture_Order::Seen s = g.look();
+    g.note(false);
+    g.take(s, true, [&](C c) { heard += c == C::Begin ? "B" : c == C::End ? "E" : "v"; });
+    EXPECT_EQ(heard, "Bv");
+    heard.clear();
+    EXPECT_EQ(take(false), "E");
 }

@@ -172,15 +172,43 @@ TEST_F(ClapEditor, KnobDragReachesTheHostAsARequestAndAnEvent) {
     plugin->process(in.data(), l.data(), r.data(), 64);
     const double want = static_cast<float>((20.0 + 59 / 264.0 * 19980.0 - 20.0) / 19980.0);
     EXPECT_NEAR(plugin->param_value(1), want, 1e-6) << before;
+    // The whole drag came before the block: its gesture around its last value.
     auto events = plugin->out_events();
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.back().type, CLAP_EVENT_PARAM_VALUE);
-    EXPECT_EQ(events.back().param_id, 1u);
-    EXPECT_EQ(events.back().value, plugin->param_value(1));
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
+    EXPECT_EQ(events[1].type, CLAP_EVENT_PARAM_VALUE);
+    EXPECT_EQ(events[1].value, plugin->param_value(1));
+    EXPECT_EQ(events[2].type, CLAP_EVENT_PARAM_GESTURE_END);
     for (const OutEvent& e : events) EXPECT_EQ(e.param_id, 1u);
     plugin->clear_out_events();
     plugin->process(in.data(), l.data(), r.data(), 64);
     EXPECT_TRUE(plugin->out_events().empty());
+
+    // A drag across blocks: the begin with the first values, values while it
+    // goes on, the end in the block after the release, once each.
+    gui_test::x11_send_button(dpy, c, ButtonPress, cx, cy, 0);
+    gui_test::x11_send_motion(dpy, c, cx - 10, cy, Button1Mask);
+    XFlush(dpy);
+    settled();
+    plugin->process(in.data(), l.data(), r.data(), 64);
+    gui_test::x11_send_motion(dpy, c, cx - 20, cy, Button1Mask);
+    XFlush(dpy);
+    settled();
+    plugin->process(in.data(), l.data(), r.data(), 64);
+    gui_test::x11_send_button(dpy, c, ButtonRelease, cx - 20, cy, Button1Mask);
+    XFlush(dpy);
+    settled();
+    plugin->process(in.data(), l.data(), r.data(), 64);
+    plugin->process(in.data(), l.data(), r.data(), 64);
+    events = plugin->out_events();
+    std::vector<std::uint16_t> types;
+    for (const OutEvent& e : events) types.push_back(e.type);
+    EXPECT_EQ(types, (std::vector<std::uint16_t>{CLAP_EVENT_PARAM_GESTURE_BEGIN, CLAP_EVENT_PARAM_VALUE,
+                                                 CLAP_EVENT_PARAM_VALUE, CLAP_EVENT_PARAM_GESTURE_END}));
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_LT(events[2].value, events[1].value);  // dragged left: lower
+    EXPECT_EQ(events[2].value, plugin->param_value(1));
+    plugin->clear_out_events();
 
     // The switch, told through flush when the host is not processing.
     plugin->stop();
@@ -191,9 +219,12 @@ TEST_F(ClapEditor, KnobDragReachesTheHostAsARequestAndAnEvent) {
     plugin->flush();
     EXPECT_EQ(plugin->param_value(0), 0.0);
     events = plugin->out_events();
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.back().param_id, 0u);
-    EXPECT_EQ(events.back().value, 0.0);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
+    EXPECT_EQ(events[1].type, CLAP_EVENT_PARAM_VALUE);
+    EXPECT_EQ(events[1].value, 0.0);
+    EXPECT_EQ(events[2].type, CLAP_EVENT_PARAM_GESTURE_END);
+    for (const OutEvent& e : events) EXPECT_EQ(e.param_id, 0u);
 }
 
 TEST_F(ClapEditor, HostChangesAndStateLoadsShowInTheOpenEditor) {

@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -200,6 +201,78 @@ TEST_F(Editor, DraggingTheKnobMovesParameterFilterAndPanel) {
     plugin->render(in, l, r, 512);
     const std::vector<float> expect = model.run(in);
     EXPECT_EQ(l, expect);
+}
+
+// What the host hears of the user's hands: a knob drag and a switch click are
+// each one gesture, begun before their changes and ended after them.
+TEST_F(Editor, KnobDragAndSwitchClickAreGesturesAroundTheirChanges) {
+    ASSERT_TRUE(open(parent));
+    const Window c = child_of(parent);
+    ASSERT_NE(c, 0u);
+    // The host's own parameter changes are no gestures of the user's.
+    plugin->set_parameter(1, 0.3f);
+    plugin->set_parameter(0, 1.0f);
+    plugin->clear_calls();
+    const auto heard = [&] {
+        std::vector<std::string> got;
+        for (const auto& h : plugin->calls()) {
+            const char* what = h.opcode == audioMasterBeginEdit  ? "begin"
+                               : h.opcode == audioMasterEndEdit  ? "end"
+                               : h.opcode == audioMasterAutomate ? "value"
+                                                                 : nullptr;
+            if (what) got.push_back(std::string(what) + " " + std::to_string(h.index));
+        }
+        return got;
+    };
+    const auto ended = [&](int index) {
+        const auto got = heard();
+        return !got.empty() && got.back() == "end " + std::to_string(index);
+    };
+    const int cx = 66 + 32, cy = 126 + 32;
+    send_button(c, ButtonPress, cx, cy, 0);
+    XFlush(dpy);
+    // Taking hold of the knob begins the gesture before any change.
+    EXPECT_TRUE(eventually([&] { return !heard().empty(); }));
+    EXPECT_EQ(heard(), std::vector<std::string>{"begin 1"});
+    send_motion(c, cx + 10, cy, Button1Mask);
+    send_motion(c, cx + 20, cy, Button1Mask);
+    send_motion(c, cx + 30, cy, Button1Mask);
+    send_button(c, ButtonRelease, cx + 30, cy, Button1Mask);
+    XFlush(dpy);
+    ASSERT_TRUE(eventually([&] { return ended(1); })) << ::testing::PrintToString(heard());
+    std::vector<std::string> got = heard();
+    // Moves that arrive together may be taken as one: at least one value.
+    ASSERT_GE(got.size(), 3u) << ::testing::PrintToString(got);
+    EXPECT_EQ(got.front(), "begin 1");
+    for (std::size_t k = 1; k + 1 < got.size(); ++k) EXPECT_EQ(got[k], "value 1") << k;
+    EXPECT_LE(got.size(), 5u) << ::testing::PrintToString(got);
+
+    // The editor closed while the knob is held: the host still hears the end.
+    plugin->clear_calls();
+    send_motion(c, cx, cy, 0);  // the pointer comes back to the knob
+    send_button(c, ButtonPress, cx, cy, 0);
+    send_motion(c, cx + 5, cy, Button1Mask);
+    XFlush(dpy);
+    ASSERT_TRUE(eventually([&] { return heard().size() >= 2; })) << ::testing::PrintToString(heard());
+    plugin->dispatch(effEditClose);
+    got = heard();
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.front(), "begin 1");
+    EXPECT_EQ(got.back(), "end 1");
+    EXPECT_EQ(std::count(got.begin(), got.end(), "end 1"), 1);
+
+    // A click on the switch: begin, its value, end.
+    ASSERT_TRUE(open(parent));
+    const Window c2 = child_of(parent);
+    ASSERT_NE(c2, 0u);
+    plugin->clear_calls();
+    send_motion(c2, 10 + 11 + 20, 56 + 11 + 12, 0);
+    send_button(c2, ButtonPress, 10 + 11 + 20, 56 + 11 + 12, 0);
+    send_button(c2, ButtonRelease, 10 + 11 + 20, 56 + 11 + 12, Button1Mask);
+    XFlush(dpy);
+    ASSERT_TRUE(eventually([&] { return ended(0); })) << ::testing::PrintToString(heard());
+    EXPECT_EQ(heard(), (std::vector<std::string>{"begin 0", "value 0", "end 0"}));
+    EXPECT_EQ(plugin->get_parameter(0), 0.0f);
 }
 
 TEST_F(Editor, HostParameterChangesRepaintTheOpenPanel) {

@@ -4,6 +4,7 @@
 // toolkit linked into this program composes for the same state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -177,6 +178,16 @@ TEST_F(Win32Editor, DraggingTheKnobChangesTheParameterAndTellsTheHost) {
     for (const auto& c : plugin->calls())
         if (c.opcode == audioMasterAutomate && c.index == 1) last_told = c.opt;
     EXPECT_EQ(last_told, plugin->get_parameter(1));
+    // The drag is one gesture for the host, around its changes.
+    std::vector<VstInt32> edits;
+    for (const auto& c : plugin->calls())
+        if (c.opcode == audioMasterBeginEdit || c.opcode == audioMasterEndEdit || c.opcode == audioMasterAutomate)
+            edits.push_back(c.opcode);
+    ASSERT_GE(edits.size(), 3u);
+    EXPECT_EQ(edits.front(), audioMasterBeginEdit);
+    EXPECT_EQ(edits.back(), audioMasterEndEdit);
+    EXPECT_EQ(std::count(edits.begin(), edits.end(), audioMasterBeginEdit), 1);
+    EXPECT_EQ(std::count(edits.begin(), edits.end(), audioMasterEndEdit), 1);
 
     // The pointer leaves (the knob is no longer highlighted): the turned knob and its text.
     SendMessageA(child, WM_MOUSELEAVE, 0, 0);

@@ -43,6 +43,7 @@ struct Host_Record {
     std::mutex m;
     std::vector<Write> writes;
     std::vector<std::pair<std::uint32_t, bool>> touches;
+    std::vector<std::string> told;  // writes and touches in the order they came
     int width = 0, height = 0;
     std::thread::id ui_thread;
     bool off_thread = false;
@@ -61,6 +62,7 @@ void write_function(LV2UI_Controller c, std::uint32_t port, std::uint32_t size, 
     std::lock_guard<std::mutex> l(r->m);
     if (std::this_thread::get_id() != r->ui_thread) r->off_thread = true;
     if (format == 0 && size == sizeof(float)) r->writes.push_back({port, *static_cast<const float*>(buffer)});
+    r->told.push_back("write " + std::to_string(port));
 }
 int ui_resize(LV2UI_Feature_Handle h, int w, int hh) {
     auto* r = static_cast<Host_Record*>(h);
@@ -73,6 +75,7 @@ void ui_touch(LV2UI_Feature_Handle h, std::uint32_t port, bool grabbed) {
     std::lock_guard<std::mutex> l(r->m);
     if (std::this_thread::get_id() != r->ui_thread) r->off_thread = true;
     r->touches.emplace_back(port, grabbed);
+    r->told.push_back(std::string(grabbed ? "touch " : "release ") + std::to_string(port));
 }
 
 const LV2UI_Descriptor* ui_descriptor() {
@@ -235,6 +238,49 @@ TEST_F(Lv2Ui, KnobAndSwitchAreWrittenInHertzAndOnOffAtIdle) {
         EXPECT_EQ(w[0].port, QZ_LV2_STATE);
         EXPECT_EQ(w[0].value, want);
     }
+}
+
+// With the host's touch feature, a knob drag and a switch click each come as
+// a touch, the values written, and a release, on the host's UI thread.
+TEST_F(Lv2Ui, DragsAndClicksAreTouchedAroundTheirWrites) {
+    ui = instantiate();
+    ASSERT_TRUE(ui);
+    const Window c = child();
+    ASSERT_NE(c, 0u);
+    const auto told = [&] {
+        std::lock_guard<std::mutex> l(record.m);
+        return record.told;
+    };
+    const auto clear = [&] {
+        std::lock_guard<std::mutex> l(record.m);
+        record.told.clear();
+    };
+    const std::string f = std::to_string(QZ_LV2_FREQUENCY), st = std::to_string(QZ_LV2_STATE);
+    drag_knob(c, -40);
+    ASSERT_TRUE(idle_until([&] {
+        const auto t = told();
+        return !t.empty() && t.back() == "release " + f;
+    })) << ::testing::PrintToString(told());
+    std::vector<std::string> t = told();
+    ASSERT_GE(t.size(), 3u);
+    EXPECT_EQ(t.front(), "touch " + f);
+    for (std::size_t k = 1; k + 1 < t.size(); ++k) EXPECT_EQ(t[k], "write " + f) << k;
+    {
+        std::lock_guard<std::mutex> l(record.m);
+        EXPECT_FALSE(record.off_thread) << "the host was called from the editor's thread";
+    }
+
+    clear();
+    click(c, 21 + 20, 67 + 12);
+    ASSERT_TRUE(idle_until([&] {
+        const auto x = told();
+        return !x.empty() && x.back() == "release " + st;
+    })) << ::testing::PrintToString(told());
+    EXPECT_EQ(told(), (std::vector<std::string>{"touch " + st, "write " + st, "release " + st}));
+    // Nothing more at later idles.
+    clear();
+    for (int i = 0; i < 5; ++i) idle();
+    EXPECT_TRUE(told().empty()) << ::testing::PrintToString(told());
 }
 
 TEST_F(Lv2Ui, LoadButtonWritesThePresetsValues) {

@@ -329,3 +329,27 @@ TEST(RtsWaveThreads, StopWhileTheDeviceThreadRuns) {
         QZ_Rts_Win32::classExit();
     }
 }
+
+// A device that goes away (unplugged) says so once: the driver counts as lost
+// with the device's reason, no block follows, its stop still tidies up, and a
+// fresh start clears the mark.
+TEST_F(Driver, ADeviceThatGoesAwayMarksTheDriverLost) {
+    ASSERT_NE(start(48000, 16, 2), nullptr);
+    sim.advance(30);
+    ASSERT_EQ(g_blocks.load(), 3);
+    EXPECT_FALSE(d->lost());
+    EXPECT_STREQ(d->lostReason(), "");
+    sim.lose("The sim device went away: No such device");
+    EXPECT_TRUE(d->lost());
+    EXPECT_STREQ(d->lostReason(), "The sim device went away: No such device");
+    sim.advance(50);
+    EXPECT_EQ(g_blocks.load(), 3);
+    sim.lose("again");  // the first reason stays
+    EXPECT_STREQ(d->lostReason(), "The sim device went away: No such device");
+    EXPECT_EQ(d->free(), QZ_OK);
+    EXPECT_EQ(sim.openIn + sim.openOut, 0);
+    EXPECT_EQ(d->exit(), QZ_OK);
+    EXPECT_EQ(d->init(), QZ_OK);
+    EXPECT_FALSE(d->lost());
+    EXPECT_EQ(d->exit(), QZ_OK);
+}

@@ -93,6 +93,13 @@ public:
         return s.try_wait();
     }
 
+    // The device goes away for good, as an unplugged one says so.
+    void lose(const char* why) {
+        std::lock_guard<std::recursive_mutex> l(m_);
+        recording_ = false;
+        if (cb_) cb_(IN, QZ_WIM_LOST, instance_, reinterpret_cast<std::uintptr_t>(why), 0);
+    }
+
     int count(Call c) const { return calls[c].load(); }
     int queuedInputs() {
         std::lock_guard<std::recursive_mutex> l(m_);
