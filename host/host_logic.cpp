@@ -141,7 +141,7 @@ __attribute__((target("avx"))) void clamp_copy_avx(float* dst, const float* src,
     }
     for (; i + 8 <= n; i += 8)
         _mm256_storeu_ps(dst + i, _mm256_max_ps(_mm256_min_ps(one, _mm256_loadu_ps(src + i)), minus));
-    for (; i < n; ++i) dst[i] = clamp1(src[i]);
+    clamp_copy_plain(dst + i, src + i, n - i);
 }
 
 __attribute__((target("avx"))) float clamp_copy_peak_avx(float* dst, const float* src, int n) {
@@ -164,13 +164,7 @@ __attribute__((target("avx"))) float clamp_copy_peak_avx(float* dst, const float
     __m128 r = _mm_max_ps(_mm256_castps256_ps128(p), _mm256_extractf128_ps(p, 1));
     r = _mm_max_ps(r, _mm_movehl_ps(r, r));
     r = _mm_max_ss(r, _mm_shuffle_ps(r, r, 1));
-    float peak = _mm_cvtss_f32(r);
-    for (; i < n; ++i) {
-        const float x = src[i], a = std::fabs(x);
-        peak = a > peak ? a : peak;
-        dst[i] = clamp1(x);
-    }
-    return peak;
+    return clamp_copy_peak_plain(dst + i, src + i, n - i, _mm_cvtss_f32(r));
 }
 
 bool has_avx() {
