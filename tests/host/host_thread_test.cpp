@@ -37,6 +37,9 @@ TEST(HostThread, MenuActionsDuringBlocks) {
                 host.mutex().unlock();
             }
             QZ_Host::block_callback();
+            // A driver waits for its period between blocks; a thread that took
+            // the mutex back at once could starve the menu's timed wait.
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
     });
     for (int round = 0; round < 30; ++round) {
